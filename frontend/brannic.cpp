@@ -1,0 +1,3 @@
+#include "frontend/brannic.h"
+
+int brannicMain(int, char**) { return 0; }
