@@ -82,9 +82,77 @@ ZELKOR_API ZELKOR_STATUS zelkor_closeLogger(void);
 
 /* ==== section: services ==== */
 
+/* Progress callback: every module calls it with event 1 and argument 0 once per unit of work. */
+typedef void (*PROGRESS_CALLBACK)(int32_t event, int32_t argument);
+
+/* Case-insensitive substring search handed to every handle. */
+typedef char* (*SEARCH_FUNCTION)(const char* haystack, const char* needle);
+
+/* The shared option block: filled by the front end, pointed to by every handle, read by the modules. */
+typedef struct ZELKOR_SHARED_VARS {
+    int32_t regionCount;
+    uint32_t consoleEcho;
+    char supportPath[5000];
+    char addressCopy[200];
+    uint8_t noProgress;
+    uint8_t ramDebugBusy;
+    uint8_t fieldSelector;
+    uint8_t smartCliBusy;
+    uint8_t force;
+    uint8_t availWithoutAddress;
+    uint32_t commandIndex;
+    uint32_t subCommandIndex;
+} ZELKOR_SHARED_VARS;
+
+ZELKOR_API extern ZELKOR_SHARED_VARS gSharedVars;
+
+struct ZELKOR_EXPANDER;
+
+ZELKOR_API char* strIgnoreCaseStr(const char* haystack, const char* needle);
+ZELKOR_API void productIDAndRevDecode(struct ZELKOR_EXPANDER* expander);
+
 /* ==== end section: services ==== */
 
 /* ==== section: expander record ==== */
+
+/* Chip types of ZELKOR_EXPANDER.type */
+#define ZELKOR_CHIP_PALX 1u
+#define ZELKOR_CHIP_OSTREL 2u
+#define ZELKOR_CHIP_OSTREL_SWITCH 3u
+#define ZELKOR_CHIP_QUENZA 4u
+#define ZELKOR_CHIP_QUENZA_DAX 5u
+
+/* One expander as an interface module describes it. */
+typedef struct ZELKOR_EXPANDER {
+    uint32_t sasAddressLow;
+    uint32_t sasAddressHigh;
+    uint32_t enclosureIdLow;
+    uint32_t enclosureIdHigh;
+    uint32_t type;
+    uint16_t productId;
+    uint8_t revisionCode;
+    uint8_t revisionIndex;
+    char name[30];
+    char revision[30];
+    char macAddress[28];
+    char ipAddress[16];
+    char subnetMask[16];
+    char gateway[16];
+    uint32_t dhcp; /* 0 off, other on, 0xFFFFFFFF not known */
+    uint32_t ethernetPageLength;
+    uint8_t ethernetPage[255];
+    uint8_t ethernetField;
+    const char* familyName;
+} ZELKOR_EXPANDER;
+ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_EXPANDER) == 432, "ZELKOR_EXPANDER is 432 bytes");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_EXPANDER, dhcp) == 160, "ZELKOR_EXPANDER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_EXPANDER, ethernetPage) == 168, "ZELKOR_EXPANDER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_EXPANDER, familyName) == 424, "ZELKOR_EXPANDER layout");
+
+typedef struct ZELKOR_EXPANDER_LIST {
+    ZELKOR_EXPANDER expander;
+    struct ZELKOR_EXPANDER_LIST* next;
+} ZELKOR_EXPANDER_LIST;
 
 /* ==== end section: expander record ==== */
 
