@@ -2,7 +2,6 @@
 #include "core/zelkor.h"
 
 #include <array>
-#include <cctype>
 #include <cstring>
 
 extern "C" char* strIgnoreCaseStr(const char* haystack, const char* needle) {
@@ -12,7 +11,8 @@ extern "C" char* strIgnoreCaseStr(const char* haystack, const char* needle) {
     const size_t needleLength = std::strlen(needle);
     if (needleLength > hayLength)
         return nullptr;
-    auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+    // The C locale's mapping, whatever locale the host program chose: only A-Z change.
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     for (size_t start = 0; start + needleLength <= hayLength; ++start) {
         size_t i = 0;
         while (i < needleLength && lower(haystack[start + i]) == lower(needle[i]))

@@ -1,3 +1,5 @@
 #include "frontend/brannic.h"
 
-int main(int argc, char** argv) { return brannicMain(argc, argv); }
+int main(int argc, char** argv) {
+    return brannicMain(argc, argv);
+}
