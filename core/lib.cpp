@@ -13,7 +13,9 @@ namespace {
 constexpr uint32_t kStaticTag = 0;
 constexpr uint32_t kDynamicTag = 1;
 
-bool isEmptyText(const char* text) { return text == nullptr || text[0] == '\0'; }
+bool isEmptyText(const char* text) {
+    return text == nullptr || text[0] == '\0';
+}
 
 // Appends a zeroed entry under the name cut to its field; the caller fills the module part.
 uint32_t addEntry(const char* name, uint32_t tag, LIB_ENTRY** added) {
@@ -35,6 +37,13 @@ uint32_t addEntry(const char* name, uint32_t tag, LIB_ENTRY** added) {
     }
     *added = entry;
     return LIB_SUCCESS;
+}
+
+// The registered entry that is entry itself and is open.
+uint32_t findOpenEntry(LIB_ENTRY* entry, LIB_ENTRY** found) {
+    if (findLibEntry(LIB_FIND_BY_ENTRY, nullptr, entry, found) != LIB_SUCCESS)
+        return LIB_NOT_FOUND;
+    return (*found)->openCount != 0 ? LIB_SUCCESS : LIB_NOT_OPEN;
 }
 
 } // namespace
@@ -94,10 +103,8 @@ uint32_t libQuerySym(LIB_ENTRY* entry, const char* operationName, ZELKOR_GENERIC
         return LIB_BAD_ARGUMENT;
     *function = nullptr;
     LIB_ENTRY* found = nullptr;
-    if (findLibEntry(LIB_FIND_BY_ENTRY, nullptr, entry, &found) != LIB_SUCCESS)
-        return LIB_NOT_FOUND;
-    if (found->openCount == 0)
-        return LIB_NOT_OPEN;
+    if (const uint32_t status = findOpenEntry(entry, &found); status != LIB_SUCCESS)
+        return status;
     ZELKOR_GENERIC_FUNCTION answer = nullptr;
     if (found->querySymbol != nullptr)
         answer = found->querySymbol(operationName);
@@ -115,10 +122,8 @@ uint32_t libClose(LIB_ENTRY* entry) {
     if (entry == nullptr)
         return LIB_BAD_ARGUMENT;
     LIB_ENTRY* found = nullptr;
-    if (findLibEntry(LIB_FIND_BY_ENTRY, nullptr, entry, &found) != LIB_SUCCESS)
-        return LIB_NOT_FOUND;
-    if (found->openCount == 0)
-        return LIB_NOT_OPEN;
+    if (const uint32_t status = findOpenEntry(entry, &found); status != LIB_SUCCESS)
+        return status;
     if (--found->openCount == 0 && found->path != nullptr && found->dlHandle != nullptr) {
         dlclose(found->dlHandle);
         found->dlHandle = nullptr;

@@ -16,6 +16,13 @@ void freeNodes(LL_LIST* list) {
     *list = LL_LIST{};
 }
 
+// -1 for no list, -3 for a list without nodes, else 0.
+int32_t nodesFailure(const LL_LIST* list) {
+    if (list == nullptr)
+        return LL_NULL_LIST;
+    return list->count == 0 ? LL_EMPTY : LL_SUCCESS;
+}
+
 // The cursor-relative failure for a list that has nodes but no cursor node.
 int32_t cursorFailure(const LL_LIST* list) {
     if (list->count == 0)
@@ -60,11 +67,17 @@ void linkBeforeCursor(LL_LIST* list, LL_NODE* node) {
 
 } // namespace
 
-LL_NODE* node_new() { return static_cast<LL_NODE*>(std::calloc(1, sizeof(LL_NODE))); }
+LL_NODE* node_new() {
+    return static_cast<LL_NODE*>(std::calloc(1, sizeof(LL_NODE)));
+}
 
-void node_delete(LL_NODE* node) { std::free(node); }
+void node_delete(LL_NODE* node) {
+    std::free(node);
+}
 
-extern "C" LL_LIST* ll_new(void) { return static_cast<LL_LIST*>(std::calloc(1, sizeof(LL_LIST))); }
+extern "C" LL_LIST* ll_new(void) {
+    return static_cast<LL_LIST*>(std::calloc(1, sizeof(LL_LIST)));
+}
 
 extern "C" int32_t ll_delete(LL_LIST* list) {
     if (list == nullptr)
@@ -81,9 +94,13 @@ extern "C" int32_t ll_removeAll(LL_LIST* list) {
     return LL_SUCCESS;
 }
 
-extern "C" int32_t ll_getCount(LL_LIST* list) { return list != nullptr ? list->count : LL_NULL_LIST; }
+extern "C" int32_t ll_getCount(LL_LIST* list) {
+    return list != nullptr ? list->count : LL_NULL_LIST;
+}
 
-extern "C" int32_t ll_getIndex(LL_LIST* list) { return list != nullptr ? list->index : LL_NULL_LIST; }
+extern "C" int32_t ll_getIndex(LL_LIST* list) {
+    return list != nullptr ? list->index : LL_NULL_LIST;
+}
 
 extern "C" int32_t ll_get(LL_LIST* list, void** data, uint32_t* size) {
     if (list == nullptr)
@@ -100,20 +117,16 @@ extern "C" int32_t ll_get(LL_LIST* list, void** data, uint32_t* size) {
 }
 
 extern "C" int32_t ll_moveFirst(LL_LIST* list) {
-    if (list == nullptr)
-        return LL_NULL_LIST;
-    if (list->count == 0)
-        return LL_EMPTY;
+    if (const int32_t failure = nodesFailure(list); failure != LL_SUCCESS)
+        return failure;
     list->cursor = list->head;
     list->index = 1;
     return LL_SUCCESS;
 }
 
 extern "C" int32_t ll_moveLast(LL_LIST* list) {
-    if (list == nullptr)
-        return LL_NULL_LIST;
-    if (list->count == 0)
-        return LL_EMPTY;
+    if (const int32_t failure = nodesFailure(list); failure != LL_SUCCESS)
+        return failure;
     list->cursor = list->tail;
     list->index = list->count;
     return LL_SUCCESS;
@@ -121,10 +134,8 @@ extern "C" int32_t ll_moveLast(LL_LIST* list) {
 
 // From before the first node the cursor steps onto the head.
 extern "C" int32_t ll_moveNext(LL_LIST* list) {
-    if (list == nullptr)
-        return LL_NULL_LIST;
-    if (list->count == 0)
-        return LL_EMPTY;
+    if (const int32_t failure = nodesFailure(list); failure != LL_SUCCESS)
+        return failure;
     if (list->index > list->count)
         return LL_PAST_END;
     list->cursor = list->index < 1 ? list->head : list->cursor->next;
@@ -134,10 +145,8 @@ extern "C" int32_t ll_moveNext(LL_LIST* list) {
 
 // From past the last node the cursor steps onto the tail.
 extern "C" int32_t ll_movePrev(LL_LIST* list) {
-    if (list == nullptr)
-        return LL_NULL_LIST;
-    if (list->count == 0)
-        return LL_EMPTY;
+    if (const int32_t failure = nodesFailure(list); failure != LL_SUCCESS)
+        return failure;
     if (list->index < 1)
         return LL_BEFORE_START;
     const bool pastEnd = list->index > list->count;
@@ -147,10 +156,8 @@ extern "C" int32_t ll_movePrev(LL_LIST* list) {
 }
 
 extern "C" int32_t ll_moveTo(LL_LIST* list, int32_t position) {
-    if (list == nullptr)
-        return LL_NULL_LIST;
-    if (list->count == 0)
-        return LL_EMPTY;
+    if (const int32_t failure = nodesFailure(list); failure != LL_SUCCESS)
+        return failure;
     if (position < 1 || position > list->count)
         return LL_BAD_POSITION;
     LL_NODE* node = list->head;
@@ -195,10 +202,8 @@ extern "C" int32_t ll_add(LL_LIST* list, void* data, uint32_t size, uint32_t whe
 // its successor (past the end when it was the tail); otherwise it stays on its node and the index
 // follows that node's new position.
 extern "C" int32_t ll_remove(LL_LIST* list, uint32_t where) {
-    if (list == nullptr)
-        return LL_NULL_LIST;
-    if (list->count == 0)
-        return LL_EMPTY;
+    if (const int32_t failure = nodesFailure(list); failure != LL_SUCCESS)
+        return failure;
     if (where > LL_AT_CURSOR)
         return LL_BAD_POSITION;
     LL_NODE* node = nullptr;

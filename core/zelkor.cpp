@@ -85,7 +85,9 @@ struct InstanceBlock {
 };
 static_assert(offsetof(InstanceBlock, instance) == 0, "the handle is the block's address");
 
-InstanceBlock* blockOf(ZELKOR_INSTANCE* handle) { return reinterpret_cast<InstanceBlock*>(handle); }
+InstanceBlock* blockOf(ZELKOR_INSTANCE* handle) {
+    return reinterpret_cast<InstanceBlock*>(handle);
+}
 
 // Interface slots of an offline handle: there is no interface, so every operation that would reach
 // the expander answers "not supported via present interface" instead of finding an empty slot.
@@ -94,8 +96,12 @@ ZELKOR_STATUS offlineOpen(ZELKOR_INSTANCE*, uint64_t, void** instance) {
         *instance = nullptr;
     return kNotSupportedHere;
 }
-ZELKOR_STATUS offlineClose(void*) { return kNotSupportedHere; }
-ZELKOR_STATUS offlineVersion(uint8_t*, uint8_t*) { return kNotSupportedHere; }
+ZELKOR_STATUS offlineClose(void*) {
+    return kNotSupportedHere;
+}
+ZELKOR_STATUS offlineVersion(uint8_t*, uint8_t*) {
+    return kNotSupportedHere;
+}
 ZELKOR_STATUS offlineGetExpanders(void*, ZELKOR_EXPANDER_LIST** expanders) {
     if (expanders != nullptr)
         *expanders = nullptr;
@@ -104,11 +110,16 @@ ZELKOR_STATUS offlineGetExpanders(void*, ZELKOR_EXPANDER_LIST** expanders) {
 ZELKOR_STATUS offlineTransfer(void*, ZELKOR_REGION*, uint32_t, uint32_t, FILE*, uint8_t*) {
     return kNotSupportedHere;
 }
-ZELKOR_STATUS offlineRamdebug(void*, const char*, uint32_t, FILE*, uint8_t) { return kNotSupportedHere; }
-ZELKOR_STATUS offlineErase(void*, ZELKOR_REGION*) { return kNotSupportedHere; }
+ZELKOR_STATUS offlineRamdebug(void*, const char*, uint32_t, FILE*, uint8_t) {
+    return kNotSupportedHere;
+}
+ZELKOR_STATUS offlineErase(void*, ZELKOR_REGION*) {
+    return kNotSupportedHere;
+}
 
-constexpr IAL_VECTORS kOfflineInterface = {offlineOpen,     offlineClose,    offlineVersion,  offlineGetExpanders,
-                                           offlineTransfer, offlineRamdebug, offlineTransfer, offlineErase};
+constexpr IAL_VECTORS kOfflineInterface = {offlineOpen,         offlineClose,    offlineVersion,
+                                           offlineGetExpanders, offlineTransfer, offlineRamdebug,
+                                           offlineTransfer,     offlineErase};
 
 struct BuiltInModule {
     const char* name;
@@ -245,7 +256,8 @@ ZELKOR_STATUS openInterface(ZELKOR_INSTANCE* handle, uint32_t interface, uint64_
             return kIalOpenFailed;
         }
     } else if (status == kBootstrapInRam) {
-        LOG_INFO(fn, "Modifying UART baudrate before ramdebug image download since bootstrap is present in RAM.");
+        LOG_INFO(fn,
+                 "Modifying UART baudrate before ramdebug image download since bootstrap is present in RAM.");
         *warning = kBootstrapInRam;
     } else if (status != 0) {
         LOG_FAILURE(fn, "zelkor_ial_open **** FAILED ****");
@@ -414,40 +426,44 @@ void reportProgress(const ZELKOR_INSTANCE* handle) {
 }
 
 // Rules of the operations, as their callers see them.
-constexpr OperationRule kGetRegions{.name = "zelkor_getRegions", .slot = "zelkor_hal_getRegions", .notFound = 4,
-                                    .notMapped = 2};
+constexpr OperationRule rule(const char* name, const char* slot, ZELKOR_STATUS notFound,
+                             ZELKOR_STATUS notMapped) {
+    return OperationRule{.name = name, .slot = slot, .notFound = notFound, .notMapped = notMapped};
+}
+constexpr OperationRule kGetRegions = rule("zelkor_getRegions", "zelkor_hal_getRegions", 4, 2);
 constexpr OperationRule kGetRegionVersion{.name = "zelkor_getRegionVersion",
                                           .slot = "zelkor_hal_getRegionVersion",
                                           .notFound = 1,
                                           .notMapped = 4,
                                           .silentUnmapped = true};
-constexpr OperationRule kGetDevices{.name = "zelkor_getDevices", .slot = "zelkor_hal_getDevices", .notFound = 4,
-                                    .notMapped = 2};
-constexpr OperationRule kGetPhys{.name = "zelkor_getPhys", .slot = "zelkor_hal_getPhys", .notFound = 4,
-                                 .notMapped = 2};
-constexpr OperationRule kGetPhy{.name = "zelkor_getPhy", .slot = "zelkor_hal_getPhy", .notFound = 4, .notMapped = 2};
-constexpr OperationRule kGetPorts{.name = "zelkor_getPorts", .slot = "zelkor_hal_getPorts", .notFound = 4,
-                                  .notMapped = 2};
-constexpr OperationRule kGetRouteTable{.name = "zelkor_getRouteTable", .slot = "zelkor_hal_getRouteTable",
-                                       .notFound = 4, .notMapped = 2};
-constexpr OperationRule kGetZonePermissions{.name = "zelkor_getZonePermissions",
-                                            .slot = "zelkor_hal_getZonePermissions", .notFound = 4, .notMapped = 2};
-constexpr OperationRule kSetMorv{.name = "zelkor_setMorv", .slot = "zelkor_hal_setMorv", .notFound = 4,
-                                 .notMapped = 2, .nullHandle = 4};
-constexpr OperationRule kSetSmartCli{.name = "zelkor_setSmartCli", .slot = "zelkor_hal_setSmartCli",
-                                     .notFound = 4, .notMapped = 2, .nullHandle = 4};
-constexpr OperationRule kResetExpander{.name = "zelkor_resetExpander", .slot = "zelkor_hal_resetExpander",
-                                       .notFound = 4, .notMapped = 2, .nullHandle = 4};
-constexpr OperationRule kResetPhy{.name = "zelkor_resetPhy", .slot = "zelkor_hal_resetPhy", .notFound = 4,
-                                  .notMapped = 2, .unmappedSuffix = " "};
-constexpr OperationRule kTestPhy{.name = "zelkor_testPhy", .slot = "zelkor_hal_testPhy", .notFound = 4,
-                                 .notMapped = 2};
-constexpr OperationRule kEraseRegion{.name = "zelkor_eraseRegion", .slot = "zelkor_hal_eraseRegion",
-                                     .notFound = 4, .notMapped = 2};
-constexpr OperationRule kUploadRegion{.name = "zelkor_uploadRegion", .slot = "zelkor_hal_uploadRegion",
-                                      .notFound = 4, .notMapped = 2};
-constexpr OperationRule kDownloadRegion{.name = "zelkor_downloadRegion", .slot = "zelkor_hal_downloadRegion",
-                                        .notFound = 4, .notMapped = 2};
+constexpr OperationRule kGetDevices = rule("zelkor_getDevices", "zelkor_hal_getDevices", 4, 2);
+constexpr OperationRule kGetPhys = rule("zelkor_getPhys", "zelkor_hal_getPhys", 4, 2);
+constexpr OperationRule kGetPhy = rule("zelkor_getPhy", "zelkor_hal_getPhy", 4, 2);
+constexpr OperationRule kGetPorts = rule("zelkor_getPorts", "zelkor_hal_getPorts", 4, 2);
+constexpr OperationRule kGetRouteTable = rule("zelkor_getRouteTable", "zelkor_hal_getRouteTable", 4, 2);
+constexpr OperationRule kGetZonePermissions =
+    rule("zelkor_getZonePermissions", "zelkor_hal_getZonePermissions", 4, 2);
+constexpr OperationRule kSetMorv{
+    .name = "zelkor_setMorv", .slot = "zelkor_hal_setMorv", .notFound = 4, .notMapped = 2, .nullHandle = 4};
+constexpr OperationRule kSetSmartCli{.name = "zelkor_setSmartCli",
+                                     .slot = "zelkor_hal_setSmartCli",
+                                     .notFound = 4,
+                                     .notMapped = 2,
+                                     .nullHandle = 4};
+constexpr OperationRule kResetExpander{.name = "zelkor_resetExpander",
+                                       .slot = "zelkor_hal_resetExpander",
+                                       .notFound = 4,
+                                       .notMapped = 2,
+                                       .nullHandle = 4};
+constexpr OperationRule kResetPhy{.name = "zelkor_resetPhy",
+                                  .slot = "zelkor_hal_resetPhy",
+                                  .notFound = 4,
+                                  .notMapped = 2,
+                                  .unmappedSuffix = " "};
+constexpr OperationRule kTestPhy = rule("zelkor_testPhy", "zelkor_hal_testPhy", 4, 2);
+constexpr OperationRule kEraseRegion = rule("zelkor_eraseRegion", "zelkor_hal_eraseRegion", 4, 2);
+constexpr OperationRule kUploadRegion = rule("zelkor_uploadRegion", "zelkor_hal_uploadRegion", 4, 2);
+constexpr OperationRule kDownloadRegion = rule("zelkor_downloadRegion", "zelkor_hal_downloadRegion", 4, 2);
 constexpr OperationRule kDownloadRamdebug{.name = "zelkor_downloadRamdebug",
                                           .slot = "zelkor_hal_downloadRamdebug",
                                           .notFound = 4,
@@ -455,26 +471,21 @@ constexpr OperationRule kDownloadRamdebug{.name = "zelkor_downloadRamdebug",
                                           .nullHandle = 5,
                                           .notFoundLine = "Zelkor Instance Handle is NULL **** FAILED ****",
                                           .silentUnmapped = true};
-constexpr OperationRule kGetRegionChecksum{.name = "zelkor_getRegionChecksum",
-                                           .slot = "zelkor_hal_getRegionChecksum", .notFound = 1, .notMapped = 2};
-constexpr OperationRule kGetFwVersion{.name = "zelkor_getFwVersion", .slot = "zelkor_hal_getFwVersion",
-                                      .notFound = 1, .notMapped = 2};
-constexpr OperationRule kFwChecksumValidation{.name = "zelkor_fwChecksumValidation",
-                                              .slot = "zelkor_hal_fwChecksumValidation", .notFound = 1,
-                                              .notMapped = 2};
-constexpr OperationRule kFwExpanderValidation{.name = "zelkor_fwExpanderValidation",
-                                              .slot = "zelkor_hal_fwExpanderValidation", .notFound = 1,
-                                              .notMapped = 2};
-constexpr OperationRule kFwImageValidation{.name = "zelkor_fwImageValidation",
-                                           .slot = "zelkor_hal_fwImageValidation", .notFound = 1, .notMapped = 2};
-constexpr OperationRule kMfgImageValidation{.name = "zelkor_mfgImageValidation",
-                                            .slot = "zelkor_hal_mfgImageValidation", .notFound = 1, .notMapped = 2};
-constexpr OperationRule kMfgChecksumValidation{.name = "zelkor_mfgChecksumValidation",
-                                               .slot = "zelkor_hal_mfgChecksumValidation", .notFound = 1,
-                                               .notMapped = 2};
-constexpr OperationRule kBootRecordValidation{.name = "zelkor_bootRecordValidation",
-                                              .slot = "zelkor_hal_bootRecordValidation", .notFound = 1,
-                                              .notMapped = 2};
+constexpr OperationRule kGetRegionChecksum =
+    rule("zelkor_getRegionChecksum", "zelkor_hal_getRegionChecksum", 1, 2);
+constexpr OperationRule kGetFwVersion = rule("zelkor_getFwVersion", "zelkor_hal_getFwVersion", 1, 2);
+constexpr OperationRule kFwChecksumValidation =
+    rule("zelkor_fwChecksumValidation", "zelkor_hal_fwChecksumValidation", 1, 2);
+constexpr OperationRule kFwExpanderValidation =
+    rule("zelkor_fwExpanderValidation", "zelkor_hal_fwExpanderValidation", 1, 2);
+constexpr OperationRule kFwImageValidation =
+    rule("zelkor_fwImageValidation", "zelkor_hal_fwImageValidation", 1, 2);
+constexpr OperationRule kMfgImageValidation =
+    rule("zelkor_mfgImageValidation", "zelkor_hal_mfgImageValidation", 1, 2);
+constexpr OperationRule kMfgChecksumValidation =
+    rule("zelkor_mfgChecksumValidation", "zelkor_hal_mfgChecksumValidation", 1, 2);
+constexpr OperationRule kBootRecordValidation =
+    rule("zelkor_bootRecordValidation", "zelkor_hal_bootRecordValidation", 1, 2);
 constexpr OperationRule kXml2bin{.name = "zelkor_xml2bin",
                                  .slot = "zelkor_hal_xml2bin",
                                  .notFound = 1,
@@ -489,16 +500,16 @@ constexpr OperationRule kBin2xml{.name = "zelkor_bin2xml",
                                  .nullHandle = 5,
                                  .nullHandleNotice = "zelkor_bin2xml: invalid handle",
                                  .recordXmlHandle = true};
-constexpr OperationRule kReadFlashRegionData{.name = "zelkor_readFlashRegionData",
-                                             .slot = "zelkor_hal_uploadRegion", .notFound = 4, .notMapped = 2};
-constexpr OperationRule kReadManufacturingPage{.name = "zelkor_readManufacturingPage",
-                                               .slot = "zelkor_hal_uploadRegion", .notFound = 4, .notMapped = 2};
+constexpr OperationRule kReadFlashRegionData =
+    rule("zelkor_readFlashRegionData", "zelkor_hal_uploadRegion", 4, 2);
+constexpr OperationRule kReadManufacturingPage =
+    rule("zelkor_readManufacturingPage", "zelkor_hal_uploadRegion", 4, 2);
 constexpr OperationRule kGetExpanders{.name = "zelkor_getExpanders",
                                       .slot = "zelkor_ial_getExpanders",
                                       .notFound = 4,
                                       .notMapped = 2,
                                       .failurePrefix = " "};
-constexpr OperationRule kTestRegion{.name = "zelkor_testRegion", .slot = "", .notFound = 4, .notMapped = 2};
+constexpr OperationRule kTestRegion = rule("zelkor_testRegion", "", 4, 2);
 
 } // namespace
 
@@ -687,7 +698,8 @@ extern "C" ZELKOR_STATUS zelkor_getRegions(ZELKOR_INSTANCE* handle, ZELKOR_REGIO
     return callHardware<&HAL_VECTORS::zelkor_hal_getRegions>(kGetRegions, handle, regions);
 }
 
-extern "C" ZELKOR_STATUS zelkor_getRegionVersion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region, char* version) {
+extern "C" ZELKOR_STATUS zelkor_getRegionVersion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region,
+                                                 char* version) {
     Operation op(kGetRegionVersion);
     ZELKOR_INSTANCE* listed = op.find(handle);
     if (listed == nullptr)
@@ -715,12 +727,15 @@ extern "C" ZELKOR_STATUS zelkor_getPorts(ZELKOR_INSTANCE* handle, ZELKOR_PORT_LI
     return callHardware<&HAL_VECTORS::zelkor_hal_getPorts>(kGetPorts, handle, ports);
 }
 
-extern "C" ZELKOR_STATUS zelkor_getRouteTable(ZELKOR_INSTANCE* handle, uint32_t phy, ZELKOR_ROUTE_LIST** routes) {
+extern "C" ZELKOR_STATUS zelkor_getRouteTable(ZELKOR_INSTANCE* handle, uint32_t phy,
+                                              ZELKOR_ROUTE_LIST** routes) {
     return callHardware<&HAL_VECTORS::zelkor_hal_getRouteTable>(kGetRouteTable, handle, phy, routes);
 }
 
-extern "C" ZELKOR_STATUS zelkor_getZonePermissions(ZELKOR_INSTANCE* handle, uint32_t zoneGroup, uint32_t row[8]) {
-    return callHardware<&HAL_VECTORS::zelkor_hal_getZonePermissions>(kGetZonePermissions, handle, zoneGroup, row);
+extern "C" ZELKOR_STATUS zelkor_getZonePermissions(ZELKOR_INSTANCE* handle, uint32_t zoneGroup,
+                                                   uint32_t row[8]) {
+    return callHardware<&HAL_VECTORS::zelkor_hal_getZonePermissions>(kGetZonePermissions, handle, zoneGroup,
+                                                                     row);
 }
 
 extern "C" ZELKOR_STATUS zelkor_setMorv(ZELKOR_INSTANCE* handle, uint8_t* value, uint8_t selector) {
@@ -739,7 +754,8 @@ extern "C" ZELKOR_STATUS zelkor_resetPhy(ZELKOR_INSTANCE* handle, uint32_t phy) 
     return callHardware<&HAL_VECTORS::zelkor_hal_resetPhy>(kResetPhy, handle, phy);
 }
 
-extern "C" ZELKOR_STATUS zelkor_testPhy(ZELKOR_INSTANCE* handle, uint32_t first, uint32_t second, void* data) {
+extern "C" ZELKOR_STATUS zelkor_testPhy(ZELKOR_INSTANCE* handle, uint32_t first, uint32_t second,
+                                        void* data) {
     return callHardware<&HAL_VECTORS::zelkor_hal_testPhy>(kTestPhy, handle, first, second, data);
 }
 
@@ -749,23 +765,25 @@ extern "C" ZELKOR_STATUS zelkor_eraseRegion(ZELKOR_INSTANCE* handle, ZELKOR_REGI
 
 extern "C" ZELKOR_STATUS zelkor_uploadRegion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region, uint32_t offset,
                                              uint32_t length, FILE* file, uint8_t* buffer) {
-    return callHardware<&HAL_VECTORS::zelkor_hal_uploadRegion>(kUploadRegion, handle, region, offset, length, file,
-                                                               buffer);
+    return callHardware<&HAL_VECTORS::zelkor_hal_uploadRegion>(kUploadRegion, handle, region, offset, length,
+                                                               file, buffer);
 }
 
-extern "C" ZELKOR_STATUS zelkor_downloadRegion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region, uint32_t offset,
-                                               uint32_t length, FILE* file, uint8_t* buffer) {
-    return callHardware<&HAL_VECTORS::zelkor_hal_downloadRegion>(kDownloadRegion, handle, region, offset, length,
-                                                                 file, buffer);
+extern "C" ZELKOR_STATUS zelkor_downloadRegion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region,
+                                               uint32_t offset, uint32_t length, FILE* file,
+                                               uint8_t* buffer) {
+    return callHardware<&HAL_VECTORS::zelkor_hal_downloadRegion>(kDownloadRegion, handle, region, offset,
+                                                                 length, file, buffer);
 }
 
-extern "C" ZELKOR_STATUS zelkor_downloadRamdebug(ZELKOR_INSTANCE* handle, const char* ttyPath, uint32_t baudChange,
-                                                 FILE* image, uint8_t postValidate) {
-    return callHardware<&HAL_VECTORS::zelkor_hal_downloadRamdebug>(kDownloadRamdebug, handle, ttyPath, baudChange,
-                                                                   image, postValidate);
+extern "C" ZELKOR_STATUS zelkor_downloadRamdebug(ZELKOR_INSTANCE* handle, const char* ttyPath,
+                                                 uint32_t baudChange, FILE* image, uint8_t postValidate) {
+    return callHardware<&HAL_VECTORS::zelkor_hal_downloadRamdebug>(kDownloadRamdebug, handle, ttyPath,
+                                                                   baudChange, image, postValidate);
 }
 
-extern "C" ZELKOR_STATUS zelkor_getRegionChecksum(ZELKOR_INSTANCE* handle, FILE* image, ZELKOR_REGION** region) {
+extern "C" ZELKOR_STATUS zelkor_getRegionChecksum(ZELKOR_INSTANCE* handle, FILE* image,
+                                                  ZELKOR_REGION** region) {
     Operation op(kGetRegionChecksum);
     ZELKOR_INSTANCE* listed = op.find(handle);
     if (listed == nullptr)
@@ -786,7 +804,8 @@ extern "C" ZELKOR_STATUS zelkor_getFwVersion(ZELKOR_INSTANCE* handle, FILE* imag
 }
 
 extern "C" ZELKOR_STATUS zelkor_fwChecksumValidation(ZELKOR_INSTANCE* handle, FILE* image, uint32_t* words) {
-    return callHardware<&HAL_VECTORS::zelkor_hal_fwChecksumValidation>(kFwChecksumValidation, handle, image, words);
+    return callHardware<&HAL_VECTORS::zelkor_hal_fwChecksumValidation>(kFwChecksumValidation, handle, image,
+                                                                       words);
 }
 
 extern "C" ZELKOR_STATUS zelkor_fwExpanderValidation(ZELKOR_INSTANCE* handle, FILE* image) {
@@ -802,7 +821,8 @@ extern "C" ZELKOR_STATUS zelkor_mfgImageValidation(ZELKOR_INSTANCE* handle, FILE
 }
 
 extern "C" ZELKOR_STATUS zelkor_mfgChecksumValidation(ZELKOR_INSTANCE* handle, FILE* image) {
-    return callHardware<&HAL_VECTORS::zelkor_hal_mfgChecksumValidation>(kMfgChecksumValidation, handle, image);
+    return callHardware<&HAL_VECTORS::zelkor_hal_mfgChecksumValidation>(kMfgChecksumValidation, handle,
+                                                                        image);
 }
 
 extern "C" ZELKOR_STATUS zelkor_bootRecordValidation(ZELKOR_INSTANCE* handle, FILE* image) {
@@ -814,8 +834,8 @@ extern "C" ZELKOR_STATUS zelkor_xml2bin(ZELKOR_INSTANCE* handle, const char* xml
     return callHardware<&HAL_VECTORS::zelkor_hal_xml2bin>(kXml2bin, handle, xmlPath, third, output, context);
 }
 
-extern "C" ZELKOR_STATUS zelkor_bin2xml(ZELKOR_INSTANCE* handle, const char* templatePath, const char* outputPath,
-                                        FILE* image) {
+extern "C" ZELKOR_STATUS zelkor_bin2xml(ZELKOR_INSTANCE* handle, const char* templatePath,
+                                        const char* outputPath, FILE* image) {
     return callHardware<&HAL_VECTORS::zelkor_hal_bin2xml>(kBin2xml, handle, templatePath, outputPath, image);
 }
 

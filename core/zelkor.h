@@ -40,12 +40,12 @@ typedef uint32_t ZELKOR_STATUS;
 
 /* Results of the ll_ operations (every one but ll_new). */
 #define LL_SUCCESS 0
-#define LL_NULL_LIST (-1)     /* the list (or, for ll_add, the data) is null */
-#define LL_NO_MEMORY (-2)     /* no memory for a node */
-#define LL_EMPTY (-3)         /* the list is empty */
-#define LL_PAST_END (-4)      /* the cursor stands past the last node */
-#define LL_BEFORE_START (-5)  /* the cursor stands before the first node */
-#define LL_BAD_POSITION (-6)  /* ll_moveTo outside 1..count; ll_add/ll_remove with an unknown place */
+#define LL_NULL_LIST (-1)    /* the list (or, for ll_add, the data) is null */
+#define LL_NO_MEMORY (-2)    /* no memory for a node */
+#define LL_EMPTY (-3)        /* the list is empty */
+#define LL_PAST_END (-4)     /* the cursor stands past the last node */
+#define LL_BEFORE_START (-5) /* the cursor stands before the first node */
+#define LL_BAD_POSITION (-6) /* ll_moveTo outside 1..count; ll_add/ll_remove with an unknown place */
 
 /* Where ll_add and ll_remove work. */
 #define LL_AT_HEAD 0u
@@ -249,7 +249,8 @@ typedef ZELKOR_STATUS (*IAL_GET_EXPANDERS_FUNCTION)(void* ialInstance, ZELKOR_EX
 typedef ZELKOR_STATUS (*IAL_TRANSFER_FUNCTION)(void* ialInstance, ZELKOR_REGION* region, uint32_t offset,
                                                uint32_t size, FILE* file, uint8_t* buffer);
 typedef ZELKOR_STATUS (*IAL_DOWNLOAD_RAMDEBUG_FUNCTION)(void* ialInstance, const char* ttyPath,
-                                                        uint32_t baudChange, FILE* image, uint8_t postValidate);
+                                                        uint32_t baudChange, FILE* image,
+                                                        uint8_t postValidate);
 typedef ZELKOR_STATUS (*IAL_ERASE_FUNCTION)(void* ialInstance, ZELKOR_REGION* region);
 
 typedef struct IAL_VECTORS {
@@ -257,9 +258,9 @@ typedef struct IAL_VECTORS {
     IAL_CLOSE_FUNCTION zelkor_ial_close;
     IAL_VERSION_FUNCTION zelkor_ial_version;
     IAL_GET_EXPANDERS_FUNCTION zelkor_ial_getExpanders;
-    IAL_TRANSFER_FUNCTION zelkor_ial_downloadRegion; /* write */
+    IAL_TRANSFER_FUNCTION zelkor_ial_downloadRegion;            /* write */
     IAL_DOWNLOAD_RAMDEBUG_FUNCTION zelkor_ial_downloadRamdebug; /* bound for interface code 7 only */
-    IAL_TRANSFER_FUNCTION zelkor_ial_uploadRegion; /* read */
+    IAL_TRANSFER_FUNCTION zelkor_ial_uploadRegion;              /* read */
     IAL_ERASE_FUNCTION zelkor_ial_eraseRegion;
 } IAL_VECTORS;
 ZELKOR_STATIC_ASSERT(sizeof(IAL_VECTORS) == 8 * sizeof(void*), "IAL_VECTORS holds eight slots");
@@ -295,10 +296,11 @@ typedef ZELKOR_STATUS (*HAL_FW_CHECKSUM_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, FILE*
 typedef ZELKOR_STATUS (*HAL_GET_FW_VERSION_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, FILE* image, char* version);
 typedef ZELKOR_STATUS (*HAL_GET_REGION_CHECKSUM_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, FILE* image,
                                                           ZELKOR_REGION* region);
-typedef ZELKOR_STATUS (*HAL_TRANSFER_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* region, uint32_t offset,
-                                               uint32_t length, FILE* file, uint8_t* buffer);
+typedef ZELKOR_STATUS (*HAL_TRANSFER_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* region,
+                                               uint32_t offset, uint32_t length, FILE* file, uint8_t* buffer);
 typedef ZELKOR_STATUS (*HAL_DOWNLOAD_RAMDEBUG_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, const char* ttyPath,
-                                                        uint32_t baudChange, FILE* image, uint8_t postValidate);
+                                                        uint32_t baudChange, FILE* image,
+                                                        uint8_t postValidate);
 typedef ZELKOR_STATUS (*HAL_ERASE_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* region);
 
 /* A family lacking an operation leaves its slot null. */
@@ -337,18 +339,18 @@ typedef struct HAL_VECTORS {
 ZELKOR_STATIC_ASSERT(sizeof(HAL_VECTORS) == 30 * sizeof(void*), "HAL_VECTORS holds thirty slots");
 
 /* Interface codes of zelkor_open. */
-#define ZELKOR_INTERFACE_SAS 0u          /* target: the 64-bit SAS address */
-#define ZELKOR_INTERFACE_COM 1u          /* target: pointer to the serial device path */
-#define ZELKOR_INTERFACE_CLI 2u          /* target: pointer to the serial device path */
-#define ZELKOR_INTERFACE_NONE 3u         /* always fails with 8 */
-#define ZELKOR_INTERFACE_TCP 4u          /* target: pointer to the host address text */
+#define ZELKOR_INTERFACE_SAS 0u            /* target: the 64-bit SAS address */
+#define ZELKOR_INTERFACE_COM 1u            /* target: pointer to the serial device path */
+#define ZELKOR_INTERFACE_CLI 2u            /* target: pointer to the serial device path */
+#define ZELKOR_INTERFACE_NONE 3u           /* always fails with 8 */
+#define ZELKOR_INTERFACE_TCP 4u            /* target: pointer to the host address text */
 #define ZELKOR_INTERFACE_OFFLINE_OSTREL 5u /* no interface: an offline expander of chip type 2 */
 #define ZELKOR_INTERFACE_OFFLINE_QUENZA 6u /* no interface: an offline expander of chip type 4 */
-#define ZELKOR_INTERFACE_RAMDEBUG 7u     /* debug port for RAM-debug download */
+#define ZELKOR_INTERFACE_RAMDEBUG 7u       /* debug port for RAM-debug download */
 
 /* The library handle, one per opened connection. */
 struct ZELKOR_INSTANCE {
-    uint32_t interface; /* 0, 1, 2, 4 or 7; 0 for the offline codes 5 and 6 */
+    uint32_t interface;         /* 0, 1, 2, 4 or 7; 0 for the offline codes 5 and 6 */
     struct LIB_ENTRY* ialEntry; /* null for the offline codes */
     struct LIB_ENTRY* halEntry;
     void* ialInstance;
@@ -380,13 +382,16 @@ ZELKOR_API ZELKOR_STATUS zelkor_version(uint8_t* major, uint8_t* minor);
 
 ZELKOR_API ZELKOR_STATUS zelkor_getExpanders(ZELKOR_INSTANCE* handle, ZELKOR_EXPANDER_LIST** expanders);
 ZELKOR_API ZELKOR_STATUS zelkor_getRegions(ZELKOR_INSTANCE* handle, ZELKOR_REGION_LIST** regions);
-ZELKOR_API ZELKOR_STATUS zelkor_getRegionVersion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region, char* version);
+ZELKOR_API ZELKOR_STATUS zelkor_getRegionVersion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region,
+                                                 char* version);
 ZELKOR_API ZELKOR_STATUS zelkor_getDevices(ZELKOR_INSTANCE* handle, ZELKOR_DEVICE_LIST** devices);
 ZELKOR_API ZELKOR_STATUS zelkor_getPhys(ZELKOR_INSTANCE* handle, ZELKOR_PHY_LIST** phys);
 ZELKOR_API ZELKOR_STATUS zelkor_getPhy(ZELKOR_INSTANCE* handle, uint32_t phy, ZELKOR_PHY* out);
 ZELKOR_API ZELKOR_STATUS zelkor_getPorts(ZELKOR_INSTANCE* handle, ZELKOR_PORT_LIST** ports);
-ZELKOR_API ZELKOR_STATUS zelkor_getRouteTable(ZELKOR_INSTANCE* handle, uint32_t phy, ZELKOR_ROUTE_LIST** routes);
-ZELKOR_API ZELKOR_STATUS zelkor_getZonePermissions(ZELKOR_INSTANCE* handle, uint32_t zoneGroup, uint32_t row[8]);
+ZELKOR_API ZELKOR_STATUS zelkor_getRouteTable(ZELKOR_INSTANCE* handle, uint32_t phy,
+                                              ZELKOR_ROUTE_LIST** routes);
+ZELKOR_API ZELKOR_STATUS zelkor_getZonePermissions(ZELKOR_INSTANCE* handle, uint32_t zoneGroup,
+                                                   uint32_t row[8]);
 /* selector: 0 IP address, 1 subnet mask, 2 gateway, 3 DHCP; value: four bytes */
 ZELKOR_API ZELKOR_STATUS zelkor_setMorv(ZELKOR_INSTANCE* handle, uint8_t* value, uint8_t selector);
 ZELKOR_API ZELKOR_STATUS zelkor_setSmartCli(ZELKOR_INSTANCE* handle);
@@ -399,11 +404,12 @@ ZELKOR_API ZELKOR_STATUS zelkor_eraseRegion(ZELKOR_INSTANCE* handle, ZELKOR_REGI
 ZELKOR_API ZELKOR_STATUS zelkor_uploadRegion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region, uint32_t offset,
                                              uint32_t length, FILE* file, uint8_t* buffer);
 /* Writes the file or the buffer to the expander. */
-ZELKOR_API ZELKOR_STATUS zelkor_downloadRegion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region, uint32_t offset,
-                                               uint32_t length, FILE* file, uint8_t* buffer);
+ZELKOR_API ZELKOR_STATUS zelkor_downloadRegion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region,
+                                               uint32_t offset, uint32_t length, FILE* file, uint8_t* buffer);
 ZELKOR_API ZELKOR_STATUS zelkor_downloadRamdebug(ZELKOR_INSTANCE* handle, const char* ttyPath,
                                                  uint32_t baudChange, FILE* image, uint8_t postValidate);
-ZELKOR_API ZELKOR_STATUS zelkor_getRegionChecksum(ZELKOR_INSTANCE* handle, FILE* image, ZELKOR_REGION** region);
+ZELKOR_API ZELKOR_STATUS zelkor_getRegionChecksum(ZELKOR_INSTANCE* handle, FILE* image,
+                                                  ZELKOR_REGION** region);
 ZELKOR_API ZELKOR_STATUS zelkor_getFwVersion(ZELKOR_INSTANCE* handle, FILE* image, char** version);
 ZELKOR_API ZELKOR_STATUS zelkor_fwChecksumValidation(ZELKOR_INSTANCE* handle, FILE* image, uint32_t* words);
 ZELKOR_API ZELKOR_STATUS zelkor_fwExpanderValidation(ZELKOR_INSTANCE* handle, FILE* image);

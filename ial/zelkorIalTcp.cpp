@@ -2,4 +2,6 @@
 #include "core/modules.h"
 
 // No operation is answered yet.
-extern "C" ZELKOR_GENERIC_FUNCTION ial_tcp_query_symbol(const char* /*name*/) { return nullptr; }
+extern "C" ZELKOR_GENERIC_FUNCTION ial_tcp_query_symbol(const char* /*name*/) {
+    return nullptr;
+}
