@@ -45,7 +45,7 @@ constexpr ZELKOR_STATUS kBootstrapInRam = 57;
 
 constexpr uint32_t kLastInterface = 8;
 
-bool isOpenWarning(ZELKOR_STATUS status) {
+bool keepsHandleOpen(ZELKOR_STATUS status) {
     return status == 0 || status == kNoDynamicRegions || status == kNoFirmwareImage;
 }
 
@@ -319,7 +319,7 @@ ZELKOR_STATUS openHardware(ZELKOR_INSTANCE* handle, uint32_t chipType) {
         return kHalIncompatible;
     }
     const ZELKOR_STATUS status = hal.zelkor_hal_open(handle, &handle->halInstance, chipType);
-    if (!isOpenWarning(status)) {
+    if (!keepsHandleOpen(status)) {
         LOG_FAILURE(fn, "zelkor_hal_open **** FAILED ****");
         return kHalOpenFailed;
     }
@@ -646,11 +646,11 @@ extern "C" ZELKOR_STATUS zelkor_open(uint32_t interface, uint64_t target, ZELKOR
             *outExpanders = expanders;
         status = openHardware(handle, expanders->expander.type);
     }
-    if (isOpenWarning(status) && ll_add(gZelkorInstanceList, handle, 0, LL_AT_TAIL) != LL_SUCCESS) {
+    if (keepsHandleOpen(status) && ll_add(gZelkorInstanceList, handle, 0, LL_AT_TAIL) != LL_SUCCESS) {
         LOG_FAILURE(fn, "Memory Allocation **** FAILED ****");
         status = kNoMemory;
     }
-    if (!isOpenWarning(status)) {
+    if (!keepsHandleOpen(status)) {
         // The offline record goes with the handle; the caller must not keep it.
         if (outExpanders != nullptr && *outExpanders == &block->offlineExpander)
             *outExpanders = nullptr;
