@@ -36,6 +36,55 @@ typedef uint32_t ZELKOR_STATUS;
 
 /* ==== section: cursor list ==== */
 
+/* Doubly linked list with its own cursor. The list owns its nodes, never the data behind them. */
+
+/* Results of the ll_ operations (every one but ll_new). */
+#define LL_SUCCESS 0
+#define LL_NULL_LIST (-1)    /* the list (or, for ll_add, the data) is null */
+#define LL_NO_MEMORY (-2)    /* no memory for a node */
+#define LL_EMPTY (-3)        /* the list is empty */
+#define LL_PAST_END (-4)     /* the cursor stands past the last node */
+#define LL_BEFORE_START (-5) /* the cursor stands before the first node */
+#define LL_BAD_POSITION (-6) /* ll_moveTo outside 1..count; ll_add/ll_remove with an unknown place */
+
+/* Where ll_add and ll_remove work. */
+#define LL_AT_HEAD 0u
+#define LL_AT_TAIL 1u
+#define LL_AT_CURSOR 2u
+
+typedef struct LL_NODE {
+    void* data;    /* the caller's data, never freed by the list */
+    uint32_t size; /* a tag stored with the data and handed back by ll_get */
+    struct LL_NODE* prev;
+    struct LL_NODE* next;
+} LL_NODE;
+ZELKOR_STATIC_ASSERT(sizeof(LL_NODE) == 32, "LL_NODE is 32 bytes");
+
+typedef struct LL_LIST {
+    int32_t index; /* 1-based cursor position; 0 before the first node, count + 1 past the last */
+    int32_t count;
+    LL_NODE* head;
+    LL_NODE* tail;
+    LL_NODE* cursor; /* null when empty, before the first or past the last node */
+} LL_LIST;
+ZELKOR_STATIC_ASSERT(sizeof(LL_LIST) == 32, "LL_LIST is 32 bytes");
+ZELKOR_STATIC_ASSERT(offsetof(LL_LIST, cursor) == 24, "LL_LIST layout");
+
+ZELKOR_API LL_LIST* ll_new(void);
+ZELKOR_API int32_t ll_delete(LL_LIST* list);
+ZELKOR_API int32_t ll_removeAll(LL_LIST* list);
+ZELKOR_API int32_t ll_getCount(LL_LIST* list);
+ZELKOR_API int32_t ll_getIndex(LL_LIST* list);
+/* Either out pointer may be null when the caller does not want that value. */
+ZELKOR_API int32_t ll_get(LL_LIST* list, void** data, uint32_t* size);
+ZELKOR_API int32_t ll_moveFirst(LL_LIST* list);
+ZELKOR_API int32_t ll_moveLast(LL_LIST* list);
+ZELKOR_API int32_t ll_moveNext(LL_LIST* list);
+ZELKOR_API int32_t ll_movePrev(LL_LIST* list);
+ZELKOR_API int32_t ll_moveTo(LL_LIST* list, int32_t position);
+ZELKOR_API int32_t ll_add(LL_LIST* list, void* data, uint32_t size, uint32_t where);
+ZELKOR_API int32_t ll_remove(LL_LIST* list, uint32_t where);
+
 /* ==== end section: cursor list ==== */
 
 /* ==== section: library log ==== */
@@ -169,6 +218,215 @@ typedef struct ZELKOR_EXPANDER_LIST {
 /* ==== end section: configuration region format ==== */
 
 /* ==== section: instance and operations ==== */
+
+/* Records of other sections that the operations only point at. */
+typedef struct ZELKOR_REGION ZELKOR_REGION;
+typedef struct ZELKOR_REGION_LIST ZELKOR_REGION_LIST;
+typedef struct ZELKOR_PHY ZELKOR_PHY;
+typedef struct ZELKOR_PHY_LIST ZELKOR_PHY_LIST;
+typedef struct ZELKOR_PORT_LIST ZELKOR_PORT_LIST;
+typedef struct ZELKOR_DEVICE_LIST ZELKOR_DEVICE_LIST;
+typedef struct ZELKOR_ROUTE_LIST ZELKOR_ROUTE_LIST;
+
+/* A module registry entry; its content is the library's own. */
+struct LIB_ENTRY;
+
+/* A hardware module's own instance, opaque to the core. */
+typedef struct ZELKOR_HAL_INSTANCE ZELKOR_HAL_INSTANCE;
+
+typedef struct ZELKOR_INSTANCE ZELKOR_INSTANCE;
+
+/* What a module's query function hands out for an operation name: the operation, to be called
+ * through the type of the slot it is bound to, or null when the module has none. */
+typedef void (*ZELKOR_GENERIC_FUNCTION)(void);
+typedef ZELKOR_GENERIC_FUNCTION (*QUERY_SYMBOL_FUNCTION)(const char* operationName);
+
+/* Interface operations; the instance is the interface module's own. */
+typedef ZELKOR_STATUS (*IAL_OPEN_FUNCTION)(ZELKOR_INSTANCE* handle, uint64_t target, void** ialInstance);
+typedef ZELKOR_STATUS (*IAL_CLOSE_FUNCTION)(void* ialInstance);
+typedef ZELKOR_STATUS (*IAL_VERSION_FUNCTION)(uint8_t* major, uint8_t* minor);
+typedef ZELKOR_STATUS (*IAL_GET_EXPANDERS_FUNCTION)(void* ialInstance, ZELKOR_EXPANDER_LIST** expanders);
+typedef ZELKOR_STATUS (*IAL_TRANSFER_FUNCTION)(void* ialInstance, ZELKOR_REGION* region, uint32_t offset,
+                                               uint32_t size, FILE* file, uint8_t* buffer);
+typedef ZELKOR_STATUS (*IAL_DOWNLOAD_RAMDEBUG_FUNCTION)(void* ialInstance, const char* ttyPath,
+                                                        uint32_t baudChange, FILE* image,
+                                                        uint8_t postValidate);
+typedef ZELKOR_STATUS (*IAL_ERASE_FUNCTION)(void* ialInstance, ZELKOR_REGION* region);
+
+typedef struct IAL_VECTORS {
+    IAL_OPEN_FUNCTION zelkor_ial_open;
+    IAL_CLOSE_FUNCTION zelkor_ial_close;
+    IAL_VERSION_FUNCTION zelkor_ial_version;
+    IAL_GET_EXPANDERS_FUNCTION zelkor_ial_getExpanders;
+    IAL_TRANSFER_FUNCTION zelkor_ial_downloadRegion;            /* write */
+    IAL_DOWNLOAD_RAMDEBUG_FUNCTION zelkor_ial_downloadRamdebug; /* bound for interface code 7 only */
+    IAL_TRANSFER_FUNCTION zelkor_ial_uploadRegion;              /* read */
+    IAL_ERASE_FUNCTION zelkor_ial_eraseRegion;
+} IAL_VECTORS;
+ZELKOR_STATIC_ASSERT(sizeof(IAL_VECTORS) == 8 * sizeof(void*), "IAL_VECTORS holds eight slots");
+
+/* Hardware operations; the instance is the hardware module's own. */
+typedef ZELKOR_STATUS (*HAL_OPEN_FUNCTION)(ZELKOR_INSTANCE* handle, ZELKOR_HAL_INSTANCE** halInstance,
+                                           uint32_t chipType);
+typedef ZELKOR_STATUS (*HAL_INSTANCE_FUNCTION)(ZELKOR_HAL_INSTANCE* hi); /* close, setSmartCli */
+typedef ZELKOR_STATUS (*HAL_VERSION_FUNCTION)(uint8_t* major, uint8_t* minor);
+typedef ZELKOR_STATUS (*HAL_GET_REGIONS_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION_LIST** regions);
+typedef ZELKOR_STATUS (*HAL_GET_REGION_VERSION_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* region,
+                                                         char* version);
+typedef ZELKOR_STATUS (*HAL_GET_DEVICES_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, ZELKOR_DEVICE_LIST** devices);
+typedef ZELKOR_STATUS (*HAL_GET_PHYS_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, ZELKOR_PHY_LIST** phys);
+typedef ZELKOR_STATUS (*HAL_GET_PHY_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, uint32_t phy, ZELKOR_PHY* out);
+typedef ZELKOR_STATUS (*HAL_GET_PORTS_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, ZELKOR_PORT_LIST** ports);
+typedef ZELKOR_STATUS (*HAL_GET_ROUTE_TABLE_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, uint32_t phy,
+                                                      ZELKOR_ROUTE_LIST** routes);
+typedef ZELKOR_STATUS (*HAL_GET_ZONE_PERMISSIONS_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, uint32_t zoneGroup,
+                                                           uint32_t row[8]);
+typedef ZELKOR_STATUS (*HAL_SET_MORV_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, uint8_t* value, uint8_t selector);
+typedef ZELKOR_STATUS (*HAL_RESET_EXPANDER_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, uint8_t kind);
+typedef ZELKOR_STATUS (*HAL_RESET_PHY_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, uint32_t phy);
+typedef ZELKOR_STATUS (*HAL_XML2BIN_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, const char* xmlPath, const char* third,
+                                              FILE* output, void* context);
+typedef ZELKOR_STATUS (*HAL_BIN2XML_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, const char* templatePath,
+                                              const char* outputPath, FILE* image);
+typedef ZELKOR_STATUS (*HAL_TEST_PHY_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, uint32_t first, uint32_t second,
+                                               void* data);
+/* bootRecordValidation, fwExpanderValidation, fwImageValidation, mfgImageValidation, mfgChecksumValidation */
+typedef ZELKOR_STATUS (*HAL_FILE_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, FILE* image);
+typedef ZELKOR_STATUS (*HAL_FW_CHECKSUM_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, FILE* image, uint32_t* words);
+typedef ZELKOR_STATUS (*HAL_GET_FW_VERSION_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, FILE* image, char* version);
+typedef ZELKOR_STATUS (*HAL_GET_REGION_CHECKSUM_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, FILE* image,
+                                                          ZELKOR_REGION* region);
+typedef ZELKOR_STATUS (*HAL_TRANSFER_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* region,
+                                               uint32_t offset, uint32_t length, FILE* file, uint8_t* buffer);
+typedef ZELKOR_STATUS (*HAL_DOWNLOAD_RAMDEBUG_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, const char* ttyPath,
+                                                        uint32_t baudChange, FILE* image,
+                                                        uint8_t postValidate);
+typedef ZELKOR_STATUS (*HAL_ERASE_FUNCTION)(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* region);
+
+/* A family lacking an operation leaves its slot null. */
+typedef struct HAL_VECTORS {
+    HAL_OPEN_FUNCTION zelkor_hal_open;
+    HAL_INSTANCE_FUNCTION zelkor_hal_close;
+    HAL_VERSION_FUNCTION zelkor_hal_version;
+    HAL_GET_REGIONS_FUNCTION zelkor_hal_getRegions;
+    HAL_GET_REGION_VERSION_FUNCTION zelkor_hal_getRegionVersion;
+    HAL_GET_DEVICES_FUNCTION zelkor_hal_getDevices;
+    HAL_GET_PHYS_FUNCTION zelkor_hal_getPhys;
+    HAL_GET_PHY_FUNCTION zelkor_hal_getPhy;
+    HAL_GET_PORTS_FUNCTION zelkor_hal_getPorts;
+    HAL_GET_ROUTE_TABLE_FUNCTION zelkor_hal_getRouteTable;
+    HAL_GET_ZONE_PERMISSIONS_FUNCTION zelkor_hal_getZonePermissions;
+    HAL_SET_MORV_FUNCTION zelkor_hal_setMorv;
+    HAL_INSTANCE_FUNCTION zelkor_hal_setSmartCli;
+    HAL_RESET_EXPANDER_FUNCTION zelkor_hal_resetExpander;
+    HAL_RESET_PHY_FUNCTION zelkor_hal_resetPhy;
+    HAL_XML2BIN_FUNCTION zelkor_hal_xml2bin;
+    HAL_BIN2XML_FUNCTION zelkor_hal_bin2xml;
+    HAL_TEST_PHY_FUNCTION zelkor_hal_testPhy;
+    HAL_FILE_FUNCTION zelkor_hal_bootRecordValidation;
+    HAL_FILE_FUNCTION zelkor_hal_fwExpanderValidation;
+    HAL_FW_CHECKSUM_FUNCTION zelkor_hal_fwChecksumValidation;
+    HAL_GET_FW_VERSION_FUNCTION zelkor_hal_getFwVersion;
+    HAL_FILE_FUNCTION zelkor_hal_fwImageValidation;
+    HAL_FILE_FUNCTION zelkor_hal_mfgImageValidation;
+    HAL_FILE_FUNCTION zelkor_hal_mfgChecksumValidation;
+    HAL_GET_REGION_CHECKSUM_FUNCTION zelkor_hal_getRegionChecksum;
+    HAL_TRANSFER_FUNCTION zelkor_hal_downloadRegion;
+    HAL_DOWNLOAD_RAMDEBUG_FUNCTION zelkor_hal_downloadRamdebug;
+    HAL_TRANSFER_FUNCTION zelkor_hal_uploadRegion;
+    HAL_ERASE_FUNCTION zelkor_hal_eraseRegion;
+} HAL_VECTORS;
+ZELKOR_STATIC_ASSERT(sizeof(HAL_VECTORS) == 30 * sizeof(void*), "HAL_VECTORS holds thirty slots");
+
+/* Interface codes of zelkor_open. */
+#define ZELKOR_INTERFACE_SAS 0u            /* target: the 64-bit SAS address */
+#define ZELKOR_INTERFACE_COM 1u            /* target: pointer to the serial device path */
+#define ZELKOR_INTERFACE_CLI 2u            /* target: pointer to the serial device path */
+#define ZELKOR_INTERFACE_NONE 3u           /* always fails with 8 */
+#define ZELKOR_INTERFACE_TCP 4u            /* target: pointer to the host address text */
+#define ZELKOR_INTERFACE_OFFLINE_OSTREL 5u /* no interface: an offline expander of chip type 2 */
+#define ZELKOR_INTERFACE_OFFLINE_QUENZA 6u /* no interface: an offline expander of chip type 4 */
+#define ZELKOR_INTERFACE_RAMDEBUG 7u       /* debug port for RAM-debug download */
+
+/* The library handle, one per opened connection. */
+struct ZELKOR_INSTANCE {
+    uint32_t interface;         /* 0, 1, 2, 4 or 7; 0 for the offline codes 5 and 6 */
+    struct LIB_ENTRY* ialEntry; /* null for the offline codes */
+    struct LIB_ENTRY* halEntry;
+    void* ialInstance;
+    ZELKOR_HAL_INSTANCE* halInstance;
+    uint8_t designatedRegions; /* set by the interface open, read by the hardware open */
+    char* xsdPath;             /* the option block's file-name buffer */
+    uint8_t fieldSelector;     /* Ethernet field selector, written by the hardware setMorv */
+    char* hostText;            /* the option block's address-text buffer */
+    ZELKOR_REGION_LIST* regions;
+    IAL_VECTORS ialVectors;
+    HAL_VECTORS halVectors;
+    PROGRESS_CALLBACK progress; /* may be null */
+    LOG_FUNCTION log;           /* zelkor_messageLog */
+    SEARCH_FUNCTION search;     /* strIgnoreCaseStr */
+    ZELKOR_SHARED_VARS* options;
+};
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_INSTANCE, regions) == 72, "ZELKOR_INSTANCE layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_INSTANCE, ialVectors) == 80, "ZELKOR_INSTANCE layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_INSTANCE, progress) == 384, "ZELKOR_INSTANCE layout");
+ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_INSTANCE) == 416, "ZELKOR_INSTANCE is 416 bytes");
+
+/* Opens a handle on an interface (see the codes above). The expander list handed out stays owned by
+ * the interface module; for the offline codes it is owned by the handle and valid until zelkor_close.
+ * Results 26 and 32 (and 57) are warnings: the handle is open. */
+ZELKOR_API ZELKOR_STATUS zelkor_open(uint32_t interface, uint64_t target, ZELKOR_INSTANCE** outHandle,
+                                     PROGRESS_CALLBACK progress, ZELKOR_EXPANDER_LIST** outExpanders);
+ZELKOR_API ZELKOR_STATUS zelkor_close(ZELKOR_INSTANCE* handle);
+ZELKOR_API ZELKOR_STATUS zelkor_version(uint8_t* major, uint8_t* minor);
+
+ZELKOR_API ZELKOR_STATUS zelkor_getExpanders(ZELKOR_INSTANCE* handle, ZELKOR_EXPANDER_LIST** expanders);
+ZELKOR_API ZELKOR_STATUS zelkor_getRegions(ZELKOR_INSTANCE* handle, ZELKOR_REGION_LIST** regions);
+ZELKOR_API ZELKOR_STATUS zelkor_getRegionVersion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region,
+                                                 char* version);
+ZELKOR_API ZELKOR_STATUS zelkor_getDevices(ZELKOR_INSTANCE* handle, ZELKOR_DEVICE_LIST** devices);
+ZELKOR_API ZELKOR_STATUS zelkor_getPhys(ZELKOR_INSTANCE* handle, ZELKOR_PHY_LIST** phys);
+ZELKOR_API ZELKOR_STATUS zelkor_getPhy(ZELKOR_INSTANCE* handle, uint32_t phy, ZELKOR_PHY* out);
+ZELKOR_API ZELKOR_STATUS zelkor_getPorts(ZELKOR_INSTANCE* handle, ZELKOR_PORT_LIST** ports);
+ZELKOR_API ZELKOR_STATUS zelkor_getRouteTable(ZELKOR_INSTANCE* handle, uint32_t phy,
+                                              ZELKOR_ROUTE_LIST** routes);
+ZELKOR_API ZELKOR_STATUS zelkor_getZonePermissions(ZELKOR_INSTANCE* handle, uint32_t zoneGroup,
+                                                   uint32_t row[8]);
+/* selector: 0 IP address, 1 subnet mask, 2 gateway, 3 DHCP; value: four bytes */
+ZELKOR_API ZELKOR_STATUS zelkor_setMorv(ZELKOR_INSTANCE* handle, uint8_t* value, uint8_t selector);
+ZELKOR_API ZELKOR_STATUS zelkor_setSmartCli(ZELKOR_INSTANCE* handle);
+/* kind: 1 chip reset, 2 watchdog reset */
+ZELKOR_API ZELKOR_STATUS zelkor_resetExpander(ZELKOR_INSTANCE* handle, uint8_t kind);
+ZELKOR_API ZELKOR_STATUS zelkor_resetPhy(ZELKOR_INSTANCE* handle, uint32_t phy);
+ZELKOR_API ZELKOR_STATUS zelkor_testPhy(ZELKOR_INSTANCE* handle, uint32_t first, uint32_t second, void* data);
+ZELKOR_API ZELKOR_STATUS zelkor_eraseRegion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region);
+/* Reads from the expander into the file or the buffer. */
+ZELKOR_API ZELKOR_STATUS zelkor_uploadRegion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region, uint32_t offset,
+                                             uint32_t length, FILE* file, uint8_t* buffer);
+/* Writes the file or the buffer to the expander. */
+ZELKOR_API ZELKOR_STATUS zelkor_downloadRegion(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region,
+                                               uint32_t offset, uint32_t length, FILE* file, uint8_t* buffer);
+ZELKOR_API ZELKOR_STATUS zelkor_downloadRamdebug(ZELKOR_INSTANCE* handle, const char* ttyPath,
+                                                 uint32_t baudChange, FILE* image, uint8_t postValidate);
+ZELKOR_API ZELKOR_STATUS zelkor_getRegionChecksum(ZELKOR_INSTANCE* handle, FILE* image,
+                                                  ZELKOR_REGION** region);
+ZELKOR_API ZELKOR_STATUS zelkor_getFwVersion(ZELKOR_INSTANCE* handle, FILE* image, char** version);
+ZELKOR_API ZELKOR_STATUS zelkor_fwChecksumValidation(ZELKOR_INSTANCE* handle, FILE* image, uint32_t* words);
+ZELKOR_API ZELKOR_STATUS zelkor_fwExpanderValidation(ZELKOR_INSTANCE* handle, FILE* image);
+ZELKOR_API ZELKOR_STATUS zelkor_fwImageValidation(ZELKOR_INSTANCE* handle, FILE* image);
+ZELKOR_API ZELKOR_STATUS zelkor_mfgImageValidation(ZELKOR_INSTANCE* handle, FILE* image);
+ZELKOR_API ZELKOR_STATUS zelkor_mfgChecksumValidation(ZELKOR_INSTANCE* handle, FILE* image);
+ZELKOR_API ZELKOR_STATUS zelkor_bootRecordValidation(ZELKOR_INSTANCE* handle, FILE* image);
+ZELKOR_API ZELKOR_STATUS zelkor_xml2bin(ZELKOR_INSTANCE* handle, const char* xmlPath, const char* third,
+                                        FILE* output, void* context);
+ZELKOR_API ZELKOR_STATUS zelkor_bin2xml(ZELKOR_INSTANCE* handle, const char* templatePath,
+                                        const char* outputPath, FILE* image);
+ZELKOR_API ZELKOR_STATUS zelkor_readFlashRegionData(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region,
+                                                    uint32_t offset, uint32_t length, uint8_t* buffer);
+/* offset: the page id */
+ZELKOR_API ZELKOR_STATUS zelkor_readManufacturingPage(ZELKOR_INSTANCE* handle, ZELKOR_REGION* region,
+                                                      uint32_t offset, uint32_t length, uint8_t* buffer);
+ZELKOR_API ZELKOR_STATUS zelkor_testRegion(ZELKOR_INSTANCE* handle);
 
 /* ==== end section: instance and operations ==== */
 

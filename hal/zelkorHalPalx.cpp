@@ -1,0 +1,7 @@
+// Palx hardware module: operations are reached only through the query function.
+#include "core/modules.h"
+
+// No operation is answered yet.
+extern "C" ZELKOR_GENERIC_FUNCTION hal_palx_query_symbol(const char* /*name*/) {
+    return nullptr;
+}

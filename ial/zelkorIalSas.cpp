@@ -1,0 +1,7 @@
+// In-band SAS interface module: operations are reached only through the query function.
+#include "core/modules.h"
+
+// No operation is answered yet.
+extern "C" ZELKOR_GENERIC_FUNCTION ial_sas_query_symbol(const char* /*name*/) {
+    return nullptr;
+}

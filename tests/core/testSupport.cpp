@@ -1,0 +1,283 @@
+#include "tests/core/testSupport.h"
+
+#include "core/zelkorInternal.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <unistd.h>
+
+FakeModules gFake;
+
+const char* const kBuiltInNames[7] = {"IAL-COM",  "IAL-CLI",    "IAL-TCP",   "IAL-SAS",
+                                      "HAL-Palx", "HAL-Ostrel", "HAL-Quenza"};
+
+LogCapture::LogCapture() {
+    std::string pattern = testing::TempDir() + "zelkorlogXXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) {
+        ADD_FAILURE() << "no temporary directory";
+        return;
+    }
+    dir_ = buffer.data();
+    path_ = dir_ + "/core.log";
+    LOG_CONFIG config{};
+    std::strncpy(config.name, path_.c_str(), sizeof config.name - 1);
+    config.truncate = 1;
+    config.typeMask = 0xFFFFFFFFu;
+    config.levelMask = 0xFF;
+    open_ = zelkor_initLogger(&config) == 0;
+    EXPECT_TRUE(open_) << path_;
+}
+
+LogCapture::~LogCapture() {
+    if (open_)
+        zelkor_closeLogger();
+    if (!path_.empty())
+        std::remove(path_.c_str());
+    if (!dir_.empty())
+        rmdir(dir_.c_str());
+}
+
+std::vector<std::string> LogCapture::lines() {
+    if (open_) {
+        zelkor_closeLogger();
+        open_ = false;
+    }
+    static const std::regex stamp(R"(^\d+/\d+/\d\d \d\d:\d\d:\d\d : )");
+    std::vector<std::string> result;
+    std::ifstream in(path_);
+    for (std::string line; std::getline(in, line);)
+        result.push_back(std::regex_replace(line, stamp, ""));
+    return result;
+}
+
+testing::AssertionResult containsInOrder(const std::vector<std::string>& lines,
+                                         const std::vector<std::string>& wanted) {
+    auto at = lines.begin();
+    for (const std::string& line : wanted) {
+        at = std::find(at, lines.end(), line);
+        if (at == lines.end()) {
+            testing::AssertionResult failure = testing::AssertionFailure();
+            failure << "missing (in order): \"" << line << "\"\nlog:\n";
+            for (const std::string& l : lines)
+                failure << "  " << l << "\n";
+            return failure;
+        }
+        ++at;
+    }
+    return testing::AssertionSuccess();
+}
+
+bool containsLine(const std::vector<std::string>& lines, const std::string& wanted) {
+    return std::find(lines.begin(), lines.end(), wanted) != lines.end();
+}
+
+std::vector<std::string> callNames(const std::vector<std::string>& calls) {
+    std::vector<std::string> names;
+    for (const std::string& call : calls)
+        names.push_back(call.substr(0, call.find('(')));
+    return names;
+}
+
+ZELKOR_STATUS FakeModules::result(const std::string& name) const {
+    auto found = results.find(name);
+    return found != results.end() ? found->second : 0;
+}
+
+namespace {
+
+// A compile-time text, so that one template makes a recording fake per operation name.
+template <size_t N> struct FixedText {
+    char text[N];
+    constexpr FixedText(const char (&source)[N]) { std::copy_n(source, N, text); }
+};
+
+template <FixedText Name, typename Slot> struct RecordingFake;
+template <FixedText Name, typename... Args> struct RecordingFake<Name, ZELKOR_STATUS (*)(Args...)> {
+    static ZELKOR_STATUS call(Args... args) {
+        gFake.calls.push_back(describeCall(Name.text, args...));
+        return gFake.result(Name.text);
+    }
+};
+
+template <typename F> ZELKOR_GENERIC_FUNCTION generic(F function) {
+    return reinterpret_cast<ZELKOR_GENERIC_FUNCTION>(function);
+}
+
+#define RECORDING(vectors, slot)                                                                             \
+    { #slot, generic(&RecordingFake <#slot, decltype(vectors::slot)>::call) }
+
+bool isOpenResult(ZELKOR_STATUS status) {
+    return status == 0 || status == 26 || status == 32 || status == 57;
+}
+
+ZELKOR_STATUS fakeIalOpen(ZELKOR_INSTANCE* handle, uint64_t target, void** instance) {
+    gFake.calls.push_back(describeCall("zelkor_ial_open", handle, target, instance));
+    ZELKOR_STATUS status = gFake.result("zelkor_ial_open");
+    if (!gFake.ialOpenResults.empty()) {
+        status = gFake.ialOpenResults.front();
+        gFake.ialOpenResults.pop_front();
+    }
+    if (isOpenResult(status))
+        *instance = gFake.ialInstance();
+    return status;
+}
+
+ZELKOR_STATUS answerVersion(const char* name, uint8_t major, uint8_t minor, uint8_t* outMajor,
+                            uint8_t* outMinor) {
+    gFake.calls.push_back(std::string(name) + "()");
+    *outMajor = major;
+    *outMinor = minor;
+    return gFake.result(name);
+}
+
+ZELKOR_STATUS fakeIalVersion(uint8_t* major, uint8_t* minor) {
+    return answerVersion("zelkor_ial_version", gFake.ialMajor, gFake.ialMinor, major, minor);
+}
+
+ZELKOR_STATUS fakeHalVersion(uint8_t* major, uint8_t* minor) {
+    return answerVersion("zelkor_hal_version", gFake.halMajor, gFake.halMinor, major, minor);
+}
+
+ZELKOR_STATUS fakeIalGetExpanders(void* instance, ZELKOR_EXPANDER_LIST** list) {
+    gFake.calls.push_back(describeCall("zelkor_ial_getExpanders", instance, list));
+    if (gFake.handOutList)
+        *list = &gFake.expanders;
+    return gFake.result("zelkor_ial_getExpanders");
+}
+
+ZELKOR_STATUS fakeHalOpen(ZELKOR_INSTANCE* handle, ZELKOR_HAL_INSTANCE** instance, uint32_t chipType) {
+    gFake.calls.push_back(describeCall("zelkor_hal_open", handle, instance, chipType));
+    gFake.halOpenHandle = handle;
+    const ZELKOR_STATUS status = gFake.result("zelkor_hal_open");
+    if (!isOpenResult(status))
+        return status;
+    *instance = gFake.halInstance();
+    if (gFake.halBuildsRegions) {
+        // Two nodes, allocated the way the hardware modules allocate them.
+        for (int i = 0; i < 2; ++i) {
+            auto* node = static_cast<RegionListNode*>(std::calloc(1, sizeof(RegionListNode)));
+            node->next = reinterpret_cast<RegionListNode*>(handle->regions);
+            handle->regions = reinterpret_cast<ZELKOR_REGION_LIST*>(node);
+        }
+    }
+    return status;
+}
+
+using OperationTable = std::map<std::string, ZELKOR_GENERIC_FUNCTION>;
+
+const OperationTable& ialOperations() {
+    static const OperationTable table = {
+        {"zelkor_ial_open", generic(fakeIalOpen)},
+        RECORDING(IAL_VECTORS, zelkor_ial_close),
+        {"zelkor_ial_version", generic(fakeIalVersion)},
+        {"zelkor_ial_getExpanders", generic(fakeIalGetExpanders)},
+        RECORDING(IAL_VECTORS, zelkor_ial_downloadRegion),
+        RECORDING(IAL_VECTORS, zelkor_ial_downloadRamdebug),
+        RECORDING(IAL_VECTORS, zelkor_ial_uploadRegion),
+        RECORDING(IAL_VECTORS, zelkor_ial_eraseRegion),
+    };
+    return table;
+}
+
+const OperationTable& halOperations() {
+    static const OperationTable table = {
+        {"zelkor_hal_open", generic(fakeHalOpen)},
+        RECORDING(HAL_VECTORS, zelkor_hal_close),
+        {"zelkor_hal_version", generic(fakeHalVersion)},
+        RECORDING(HAL_VECTORS, zelkor_hal_getRegions),
+        RECORDING(HAL_VECTORS, zelkor_hal_getRegionVersion),
+        RECORDING(HAL_VECTORS, zelkor_hal_getDevices),
+        RECORDING(HAL_VECTORS, zelkor_hal_getPhys),
+        RECORDING(HAL_VECTORS, zelkor_hal_getPhy),
+        RECORDING(HAL_VECTORS, zelkor_hal_getPorts),
+        RECORDING(HAL_VECTORS, zelkor_hal_getRouteTable),
+        RECORDING(HAL_VECTORS, zelkor_hal_getZonePermissions),
+        RECORDING(HAL_VECTORS, zelkor_hal_setMorv),
+        RECORDING(HAL_VECTORS, zelkor_hal_setSmartCli),
+        RECORDING(HAL_VECTORS, zelkor_hal_resetExpander),
+        RECORDING(HAL_VECTORS, zelkor_hal_resetPhy),
+        RECORDING(HAL_VECTORS, zelkor_hal_xml2bin),
+        RECORDING(HAL_VECTORS, zelkor_hal_bin2xml),
+        RECORDING(HAL_VECTORS, zelkor_hal_testPhy),
+        RECORDING(HAL_VECTORS, zelkor_hal_bootRecordValidation),
+        RECORDING(HAL_VECTORS, zelkor_hal_fwExpanderValidation),
+        RECORDING(HAL_VECTORS, zelkor_hal_fwChecksumValidation),
+        RECORDING(HAL_VECTORS, zelkor_hal_getFwVersion),
+        RECORDING(HAL_VECTORS, zelkor_hal_fwImageValidation),
+        RECORDING(HAL_VECTORS, zelkor_hal_mfgImageValidation),
+        RECORDING(HAL_VECTORS, zelkor_hal_mfgChecksumValidation),
+        RECORDING(HAL_VECTORS, zelkor_hal_getRegionChecksum),
+        RECORDING(HAL_VECTORS, zelkor_hal_downloadRegion),
+        RECORDING(HAL_VECTORS, zelkor_hal_downloadRamdebug),
+        RECORDING(HAL_VECTORS, zelkor_hal_uploadRegion),
+        RECORDING(HAL_VECTORS, zelkor_hal_eraseRegion),
+    };
+    return table;
+}
+
+ZELKOR_GENERIC_FUNCTION answer(const OperationTable& table, std::vector<std::string>& asked,
+                               const char* name) {
+    asked.emplace_back(name);
+    if (gFake.missing.count(name) != 0)
+        return nullptr;
+    auto found = table.find(name);
+    return found != table.end() ? found->second : nullptr;
+}
+
+} // namespace
+
+ZELKOR_GENERIC_FUNCTION fakeIalQuery(const char* name) {
+    return answer(ialOperations(), gFake.ialQueries, name);
+}
+
+ZELKOR_GENERIC_FUNCTION fakeHalQuery(const char* name) {
+    return answer(halOperations(), gFake.halQueries, name);
+}
+
+LIB_ENTRY* registryEntry(const char* name) {
+    LIB_ENTRY* entry = nullptr;
+    EXPECT_EQ(findLibEntry(LIB_FIND_BY_NAME, name, nullptr, &entry), LIB_SUCCESS) << name;
+    return entry;
+}
+
+void FakeModuleTest::SetUpTestSuite() {
+    // Interface code 8 is refused after the first-call initialisation, which registers the modules.
+    ZELKOR_INSTANCE* handle = nullptr;
+    ASSERT_EQ(zelkor_open(8, 0, &handle, nullptr, nullptr), 5u);
+}
+
+void FakeModuleTest::SetUp() {
+    gFake = FakeModules{};
+    gFake.expanders.expander.type = ZELKOR_CHIP_OSTREL;
+    savedOptions_ = gSharedVars;
+    for (const char* name : kBuiltInNames) {
+        LIB_ENTRY* entry = registryEntry(name);
+        ASSERT_NE(entry, nullptr);
+        saved_.emplace_back(entry, *entry);
+        entry->querySymbol = name[0] == 'I' ? fakeIalQuery : fakeHalQuery;
+    }
+    restartLog();
+}
+
+void FakeModuleTest::TearDown() {
+    log_.reset();
+    for (auto& [entry, copy] : saved_)
+        *entry = copy;
+    saved_.clear();
+    gSharedVars = savedOptions_;
+}
+
+ZELKOR_INSTANCE* FakeModuleTest::openHandle(uint32_t interface, uint32_t chipType) {
+    static char ttyPath[] = "/dev/ttyFAKE0";
+    gFake.expanders.expander.type = chipType;
+    const uint64_t target = interface == 0 ? 0x5000ABCD00001234ull : reinterpret_cast<uintptr_t>(ttyPath);
+    ZELKOR_INSTANCE* handle = nullptr;
+    EXPECT_EQ(zelkor_open(interface, target, &handle, nullptr, nullptr), 0u);
+    gFake.calls.clear();
+    return handle;
+}

@@ -1,0 +1,122 @@
+// Test support for the core library: a real log file read back, and fake interface and hardware
+// modules that answer operation names like real ones and record every call they get.
+#ifndef TESTS_CORE_TEST_SUPPORT_H
+#define TESTS_CORE_TEST_SUPPORT_H
+
+#include "core/lib.h"
+#include "core/zelkor.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+// Opens the library log in a fresh temporary directory with every type and level enabled.
+class LogCapture {
+  public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    // Closes the log and returns its lines with the time stamps taken off.
+    std::vector<std::string> lines();
+
+  private:
+    std::string dir_;
+    std::string path_;
+    bool open_ = false;
+};
+
+// True when the lines hold every wanted line, in this order (other lines may come between).
+testing::AssertionResult containsInOrder(const std::vector<std::string>& lines,
+                                         const std::vector<std::string>& wanted);
+bool containsLine(const std::vector<std::string>& lines, const std::string& wanted);
+
+template <typename T> std::string argumentText(T value) {
+    if constexpr (std::is_pointer_v<T> || std::is_null_pointer_v<T>) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%p", static_cast<const void*>(value));
+        return text;
+    } else {
+        return std::to_string(static_cast<unsigned long long>(value));
+    }
+}
+
+// "name(arg,arg,...)", pointers by address and numbers in decimal.
+template <typename... Args> std::string describeCall(const char* name, Args... args) {
+    std::string text = std::string(name) + "(";
+    ((text += argumentText(args) + ","), ...);
+    if constexpr (sizeof...(Args) > 0)
+        text.pop_back();
+    return text + ")";
+}
+
+// The operation names of recorded calls, without their arguments.
+std::vector<std::string> callNames(const std::vector<std::string>& calls);
+
+struct FakeModules {
+    std::vector<std::string> calls;
+    std::vector<std::string> ialQueries; // names asked of the fake interface module, in order
+    std::vector<std::string> halQueries;
+    std::set<std::string> missing;                // names the fakes do not answer
+    std::map<std::string, ZELKOR_STATUS> results; // status per operation name, 0 when not given
+    std::deque<ZELKOR_STATUS> ialOpenResults;     // taken one per interface open before results[]
+    uint8_t ialMajor = 1;
+    uint8_t ialMinor = 0;
+    uint8_t halMajor = 1;
+    uint8_t halMinor = 0;
+    ZELKOR_EXPANDER_LIST expanders{};
+    bool handOutList = true;
+    bool halBuildsRegions = false; // the hardware open appends region nodes to the handle
+    ZELKOR_INSTANCE* halOpenHandle = nullptr;
+    char ialToken = 0;
+    char halToken = 0;
+
+    ZELKOR_STATUS result(const std::string& name) const;
+    void* ialInstance() { return &ialToken; }
+    ZELKOR_HAL_INSTANCE* halInstance() { return reinterpret_cast<ZELKOR_HAL_INSTANCE*>(&halToken); }
+};
+
+extern FakeModules gFake;
+
+ZELKOR_GENERIC_FUNCTION fakeIalQuery(const char* name);
+ZELKOR_GENERIC_FUNCTION fakeHalQuery(const char* name);
+
+// The registry entry of a registered module (fails the test when there is none).
+LIB_ENTRY* registryEntry(const char* name);
+
+// Every built-in module's registry entry answers through the fakes for the duration of a test; the
+// entries are put back as they were afterwards. The log is captured per test.
+class FakeModuleTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite();
+    void SetUp() override;
+    void TearDown() override;
+
+    // Opens a handle through the fakes: interface 0 (SAS address) or 7 (a tty path); chip type as given.
+    ZELKOR_INSTANCE* openHandle(uint32_t interface, uint32_t chipType);
+
+    // A new log file; the previous one is closed first (one log is open at a time).
+    void restartLog() {
+        log_.reset();
+        log_ = std::make_unique<LogCapture>();
+    }
+
+    std::unique_ptr<LogCapture> log_;
+
+  private:
+    std::vector<std::pair<LIB_ENTRY*, LIB_ENTRY>> saved_;
+    ZELKOR_SHARED_VARS savedOptions_{};
+};
+
+extern const char* const kBuiltInNames[7];
+
+#endif
