@@ -143,6 +143,9 @@ ZELKOR_STATUS writeRegionHeaderToFile(FILE* file) {
 ZELKOR_STATUS writePageHeaderToFile(FILE* file, const PAGE_RECORD& page) {
     if (file == nullptr)
         return STATUS_NULL_ARGUMENT;
+    // A length the 16-bit field cannot carry would be written wrapped and break every later page.
+    if (page.length < 4 || page.length > MFG_PAGE_LENGTH_MAX)
+        return STATUS_FAILURE;
     MFG_PAGE_HEADER header{MFG_FLAGS_WRITTEN, page.checksum, MFG_RESERVED_ERASED,
                            static_cast<uint16_t>(page.length), page.pageId};
     auto bytes = encodePageHeader(header);

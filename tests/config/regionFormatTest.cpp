@@ -180,6 +180,13 @@ TEST_F(RegionFormat, WriterFailures) {
     EXPECT_EQ(writeDataToFile(&node, nullptr), 5u);
     EXPECT_EQ(writeRegionHeaderToFile(nullptr), 5u);
     EXPECT_EQ(writePageHeaderToFile(nullptr, PAGE_RECORD{}), 5u);
+
+    PAGE_RECORD tooLong;
+    tooLong.length = 0x10000;
+    FILE* out = std::tmpfile();
+    EXPECT_EQ(writePageHeaderToFile(out, tooLong), 1u);
+    EXPECT_TRUE(readWholeFile(out).empty());
+    std::fclose(out);
 }
 
 TEST_F(RegionFormat, ByteThatCannotBeWrittenFailsTheImage) {
