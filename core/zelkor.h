@@ -215,6 +215,59 @@ typedef struct ZELKOR_EXPANDER_LIST {
 
 /* ==== section: configuration region format ==== */
 
+/*
+ * A manufacturing or configuration region image: one MFG_REGION_HEADER, then pages without gaps, each an
+ * MFG_PAGE_HEADER followed by length - 4 data bytes. Multi-byte numbers are little-endian in the image;
+ * these records are the host view of the fields, in image order.
+ */
+#define MFG_REGION_HEADER_SIZE 8u
+#define MFG_PAGE_HEADER_SIZE 8u
+
+#define MFG_FLAGS_WRITTEN 0xF9u /* flags byte of every header the engine writes */
+#define MFG_FLAG_VALID 0x01u    /* bit 0 of a flags byte: header valid */
+#define MFG_REGION_CONSTANT 0x04u
+#define MFG_REGION_FORMAT_CODE 0x10u
+#define MFG_REGION_FORMAT_VERSION 0x0100u
+#define MFG_RESERVED_ERASED 0xFFFFu
+
+/* A page length of 0 or 0xFFFF ends a walk: erased or zeroed space behind the last page. */
+#define MFG_PAGE_LENGTH_ZERO 0x0000u
+#define MFG_PAGE_LENGTH_ERASED 0xFFFFu
+/* Largest length field a page can carry: a multiple of 4 below the erased marker. */
+#define MFG_PAGE_LENGTH_MAX 0xFFFCu
+
+/* Pages with fixed ids */
+#define MFG_PAGE_MANUFACTURER_CONFIG 0xFF01u
+#define MFG_PAGE_ENCLOSURE_ID_1 0xFE01u
+#define MFG_PAGE_ENCLOSURE_ID_2 0xFE02u
+#define MFG_PAGE_MAC_ADDRESS_QUENZA 0xFE05u
+#define MFG_PAGE_VERSION_INFO 0xFF0Fu
+#define MFG_PAGE_ETHERNET_OSTREL 0xFF10u
+#define MFG_PAGE_ETHERNET_QUENZA 0xFF27u
+
+typedef struct MFG_REGION_HEADER {
+    uint8_t flags;           /* 0xF9; bit 0 = valid */
+    uint8_t constant;        /* 0x04 */
+    uint8_t formatCode;      /* 0x10 */
+    uint8_t firstPageOffset; /* 0x08, the size of this header */
+    uint16_t reserved;       /* 0xFFFF */
+    uint16_t version;        /* 0x0100 */
+} MFG_REGION_HEADER;
+ZELKOR_STATIC_ASSERT(sizeof(MFG_REGION_HEADER) == 8, "MFG_REGION_HEADER is 8 bytes");
+ZELKOR_STATIC_ASSERT(offsetof(MFG_REGION_HEADER, reserved) == 4, "MFG_REGION_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(MFG_REGION_HEADER, version) == 6, "MFG_REGION_HEADER layout");
+
+typedef struct MFG_PAGE_HEADER {
+    uint8_t flags;     /* 0xF9; bit 0 = page valid */
+    uint8_t checksum;  /* 8-bit sum of the length bytes from the length field on */
+    uint16_t reserved; /* 0xFFFF */
+    uint16_t length;   /* 4 + data bytes; 0 or 0xFFFF: no further page */
+    uint16_t pageId;
+} MFG_PAGE_HEADER;
+ZELKOR_STATIC_ASSERT(sizeof(MFG_PAGE_HEADER) == 8, "MFG_PAGE_HEADER is 8 bytes");
+ZELKOR_STATIC_ASSERT(offsetof(MFG_PAGE_HEADER, length) == 4, "MFG_PAGE_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(MFG_PAGE_HEADER, pageId) == 6, "MFG_PAGE_HEADER layout");
+
 /* ==== end section: configuration region format ==== */
 
 /* ==== section: instance and operations ==== */

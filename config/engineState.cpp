@@ -1,0 +1,68 @@
+#include "config/engineState.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace pageengine {
+
+namespace {
+
+EngineState sEngineState;
+EngineSwitches sEngineSwitches;
+ZELKOR_INSTANCE* gPtrZelkorHandleXml = nullptr;
+
+} // namespace
+
+EngineState& engineState() {
+    return sEngineState;
+}
+EngineSwitches& engineSwitches() {
+    return sEngineSwitches;
+}
+
+void resetEngineState() {
+    sEngineState = EngineState{};
+}
+void clearEngineSwitches() {
+    sEngineSwitches = EngineSwitches{};
+}
+
+void setVerboseON() {
+    sEngineSwitches.gFlagVerbose = true;
+}
+void setUnitON() {
+    sEngineSwitches.gFlagUnit = true;
+}
+void setGeneralON() {
+    sEngineSwitches.gFlagGeneral = true;
+}
+
+void setXmlHandle(ZELKOR_INSTANCE* handle) {
+    gPtrZelkorHandleXml = handle;
+}
+ZELKOR_INSTANCE* xmlHandle() {
+    return gPtrZelkorHandleXml;
+}
+
+void engineLog(const char* function, uint32_t level, const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    zelkor_messageLog(ENGINE_MODULE, function, ZELKOR_LOG_CONFIG, level, 1, "%s", text);
+}
+
+void userMessage(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::size_t length = std::strlen(format);
+    if (length == 0 || format[length - 1] != '\n')
+        std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+} // namespace pageengine
