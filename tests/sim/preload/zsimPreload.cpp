@@ -59,6 +59,7 @@ template <typename F> F next(const char* name) {
 
 struct Real {
     decltype(&::open) open = ZSIM_NEXT(open);
+    decltype(&::openat) openat = ZSIM_NEXT(openat);
     decltype(&::close) close = ZSIM_NEXT(close);
     decltype(&::ioctl) ioctl = ZSIM_NEXT(ioctl);
     decltype(&::opendir) opendir = ZSIM_NEXT(opendir);
@@ -151,22 +152,28 @@ World& loadedWorld() {
     return w;
 }
 
-void traceLine(World& w, const std::string& line) {
-    std::string text = line;
-    text += '\n';
-    w.traceText += text;
-    if (w.tracePath.empty())
-        return;
-    const int fd = real().open(w.tracePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+// Writes text to a file through the next definitions, so that the simulator's own files never pass
+// through the interposed functions.
+bool putFile(const std::string& path, const std::string& text, int flags) {
+    const int fd = real().open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0644);
     if (fd < 0)
-        return;
-    for (size_t done = 0; done < text.size();) {
+        return false;
+    size_t done = 0;
+    while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n <= 0)
             break;
         done += static_cast<size_t>(n);
     }
     real().close(fd);
+    return done == text.size();
+}
+
+void traceLine(World& w, const std::string& line) {
+    const std::string text = line + '\n';
+    w.traceText += text;
+    if (!w.tracePath.empty())
+        putFile(w.tracePath, text, O_APPEND);
 }
 
 std::string field(const char* name, long long value) {
@@ -637,20 +644,9 @@ unsigned long long microsecondsOf(const struct timespec& t) {
 void writeStateFile(World& w) {
     if (w.statePath.empty() || !w.enclosure)
         return;
-    const std::string state = describeState(*w.enclosure);
-    const int fd = real().open(w.statePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    if (!putFile(w.statePath, describeState(*w.enclosure), O_TRUNC))
         std::fprintf(stderr, "zsim: cannot write the state file %s: %s\n", w.statePath.c_str(),
                      std::strerror(errno));
-        return;
-    }
-    for (size_t done = 0; done < state.size();) {
-        const ssize_t n = ::write(fd, state.data() + done, state.size() - done);
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    real().close(fd);
 }
 
 char* copyText(const std::string& text) {
@@ -714,75 +710,62 @@ ZSIM_EXPORT void zsim_clearTrace(void) {
 
 // ---- interposed C library functions ----
 
+// The mode argument that open passes on only with O_CREAT or O_TMPFILE.
+#define ZSIM_MODE_ARGUMENT(flags)                                                                            \
+    mode_t mode = 0;                                                                                         \
+    {                                                                                                        \
+        va_list args;                                                                                        \
+        va_start(args, flags);                                                                               \
+        mode = modeArgument(flags, args);                                                                    \
+        va_end(args);                                                                                        \
+    }
+
 ZSIM_EXPORT int open(const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = modeArgument(flags, args);
-    va_end(args);
-    if (const auto result = simulatedOpen(path, flags))
-        return *result;
-    return real().open(path, flags, mode);
+    ZSIM_MODE_ARGUMENT(flags);
+    const auto result = simulatedOpen(path, flags);
+    return result ? *result : real().open(path, flags, mode);
 }
 
 ZSIM_EXPORT int open64(const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = modeArgument(flags, args);
-    va_end(args);
-    if (const auto result = simulatedOpen(path, flags))
-        return *result;
-    return real().open(path, flags | O_LARGEFILE, mode);
+    ZSIM_MODE_ARGUMENT(flags);
+    const auto result = simulatedOpen(path, flags);
+    return result ? *result : real().open(path, flags | O_LARGEFILE, mode);
 }
 
 ZSIM_EXPORT int openat(int dirfd, const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = modeArgument(flags, args);
-    va_end(args);
-    if (const auto result = simulatedOpen(path, flags))
-        return *result;
-    static auto nextOpenat = ZSIM_NEXT(openat);
-    return nextOpenat(dirfd, path, flags, mode);
+    ZSIM_MODE_ARGUMENT(flags);
+    const auto result = simulatedOpen(path, flags);
+    return result ? *result : real().openat(dirfd, path, flags, mode);
 }
 
 ZSIM_EXPORT int openat64(int dirfd, const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = modeArgument(flags, args);
-    va_end(args);
-    if (const auto result = simulatedOpen(path, flags))
-        return *result;
-    static auto nextOpenat = ZSIM_NEXT(openat);
-    return nextOpenat(dirfd, path, flags | O_LARGEFILE, mode);
+    ZSIM_MODE_ARGUMENT(flags);
+    const auto result = simulatedOpen(path, flags);
+    return result ? *result : real().openat(dirfd, path, flags | O_LARGEFILE, mode);
 }
 
 // The _FORTIFY_SOURCE entry points.
+static int fortifiedOpen(const char* name, const char* path, int flags) {
+    const auto result = simulatedOpen(path, flags);
+    return result ? *result : next<int (*)(const char*, int)>(name)(path, flags);
+}
+
+static int fortifiedOpenat(const char* name, int dirfd, const char* path, int flags) {
+    const auto result = simulatedOpen(path, flags);
+    return result ? *result : next<int (*)(int, const char*, int)>(name)(dirfd, path, flags);
+}
+
 ZSIM_EXPORT int __open_2(const char* path, int flags) {
-    if (const auto result = simulatedOpen(path, flags))
-        return *result;
-    static auto nextOpen2 = next<int (*)(const char*, int)>("__open_2");
-    return nextOpen2(path, flags);
+    return fortifiedOpen("__open_2", path, flags);
 }
-
 ZSIM_EXPORT int __open64_2(const char* path, int flags) {
-    if (const auto result = simulatedOpen(path, flags))
-        return *result;
-    static auto nextOpen2 = next<int (*)(const char*, int)>("__open64_2");
-    return nextOpen2(path, flags);
+    return fortifiedOpen("__open64_2", path, flags);
 }
-
 ZSIM_EXPORT int __openat_2(int dirfd, const char* path, int flags) {
-    if (const auto result = simulatedOpen(path, flags))
-        return *result;
-    static auto nextOpenat2 = next<int (*)(int, const char*, int)>("__openat_2");
-    return nextOpenat2(dirfd, path, flags);
+    return fortifiedOpenat("__openat_2", dirfd, path, flags);
 }
-
 ZSIM_EXPORT int __openat64_2(int dirfd, const char* path, int flags) {
-    if (const auto result = simulatedOpen(path, flags))
-        return *result;
-    static auto nextOpenat2 = next<int (*)(int, const char*, int)>("__openat64_2");
-    return nextOpenat2(dirfd, path, flags);
+    return fortifiedOpenat("__openat64_2", dirfd, path, flags);
 }
 
 ZSIM_EXPORT int close(int fd) {
