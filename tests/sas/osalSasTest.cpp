@@ -343,15 +343,22 @@ device sg0 palx
     sas-address 5000CCAB0000ABCD
 device sg1 palx
     vpd 0x83 0D830020 0103000850000000000000 01 61930008 5000CCAB
+device sg2 palx
+    sas-address 5000CCAB0000ABCD
+    fault inquiry:0x83 length 0xFFFF
+device sg3 palx
+    sas-address 5000CCAB0000ABCD
+    fault inquiry:0x83 length 20
 )");
+    // sg1 claims 0x20 bytes of descriptors but its target-port designator arrives cut; sg2 claims far more
+    // than it sends; sg3 claims less than its two designators take.
     const std::array<uint8_t, 6> inquiry{0x12, 0x01, 0x83, 0x00, 0xFF, 0x00};
-    for (int number : {0, 1}) {
+    for (const auto& [number, expected] : {std::pair{0, kPort}, {1, 0ull}, {2, kPort}, {3, 0ull}}) {
         const OsalSasDevice device = keep(osal_sasDeviceOpen(number));
         Bytes reply(255, 0);
         uint32_t transferred = 0;
         ASSERT_EQ(osal_sasDeviceRead(device, reply.data(), 255, &transferred, inquiry.data(), 6), 0);
-        // The second device claims 0x20 bytes of descriptors but its target-port designator arrives cut.
-        EXPECT_EQ(getSASAddress(reply.data(), transferred), number == 0 ? kPort : 0u) << number;
+        EXPECT_EQ(getSASAddress(reply.data(), transferred), expected) << number;
     }
 }
 
