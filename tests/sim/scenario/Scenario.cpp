@@ -234,7 +234,7 @@ struct ByteWrite {
 };
 
 // What one device block says; built into a Device when the block ends.
-struct DeviceSpec {
+struct DeviceBlock {
     int line = 0;
     std::unique_ptr<Device> device;
     std::optional<Family> family;
@@ -258,23 +258,23 @@ uint64_t defaultSasAddress(int number) {
     return 0x500A0B0C00000000ull + (static_cast<uint64_t>(number) << 8);
 }
 
-DeviceSpec startDevice(const Line& line) {
+DeviceBlock startDevice(const Line& line) {
     line.expectArgs(2, 2);
     int number = -1;
     const std::string& name = line.arg(0);
     if (name.rfind("sg", 0) != 0 || name.size() < 3)
         line.fail("device name must be sgN: '" + name + "'");
     number = static_cast<int>(parseNumber(line, name.substr(2), 1u << 20));
-    DeviceSpec spec;
-    spec.line = line.number;
-    spec.device = std::make_unique<Device>();
-    Device& device = *spec.device;
+    DeviceBlock block;
+    block.line = line.number;
+    block.device = std::make_unique<Device>();
+    Device& device = *block.device;
     device.number = number;
     device.identity.target = number;
     const std::string& kind = line.arg(1);
     ScsiIdentity& id = device.identity;
     if (const auto family = familyFromName(kind)) {
-        spec.family = family;
+        block.family = family;
         device.kind = DeviceKind::Expander;
         id.peripheralType = 0x0D;
         id.vendor = kind == "ostrel" ? "OSTREL" : kind == "quenza" ? "QUENZA" : "PALX";
@@ -282,12 +282,12 @@ DeviceSpec startDevice(const Line& line) {
         id.revision = "0100";
         id.targetPortAddress = defaultSasAddress(number);
         id.logicalUnitAddress = defaultSasAddress(number) + 1;
-        spec.product = *family == Family::Ostrel ? 0x220 : *family == Family::Quenza ? 0x230 : 0x211;
-        spec.header.signature = familyTraits(*family).signature;
-        spec.ethernet.ip = {10, 0, 0, static_cast<uint8_t>(10 + number)};
-        spec.ethernet.mask = {255, 255, 255, 0};
-        spec.ethernet.gateway = {10, 0, 0, 1};
-        spec.ethernet.mac = {0x00, 0x10, 0x20, 0x30, 0x40, static_cast<uint8_t>(number)};
+        block.product = *family == Family::Ostrel ? 0x220 : *family == Family::Quenza ? 0x230 : 0x211;
+        block.header.signature = familyTraits(*family).signature;
+        block.ethernet.ip = {10, 0, 0, static_cast<uint8_t>(10 + number)};
+        block.ethernet.mask = {255, 255, 255, 0};
+        block.ethernet.gateway = {10, 0, 0, 1};
+        block.ethernet.mac = {0x00, 0x10, 0x20, 0x30, 0x40, static_cast<uint8_t>(number)};
     } else if (kind == "disk") {
         device.kind = DeviceKind::Disk;
         id.peripheralType = 0x00;
@@ -305,16 +305,16 @@ DeviceSpec startDevice(const Line& line) {
     } else {
         line.fail("unknown device kind '" + kind + "' (ostrel, quenza, palx, disk, enclosure)");
     }
-    return spec;
+    return block;
 }
 
-void requireExpander(const Line& line, const DeviceSpec& spec) {
-    if (!spec.family)
+void requireExpander(const Line& line, const DeviceBlock& block) {
+    if (!block.family)
         line.fail("'" + line.key + "' applies only to expanders");
 }
 
-void applyDeviceKey(const Line& line, DeviceSpec& spec) {
-    Device& device = *spec.device;
+void applyDeviceKey(const Line& line, DeviceBlock& block) {
+    Device& device = *block.device;
     ScsiIdentity& id = device.identity;
     const std::string& key = line.key;
     if (key == "node") {
@@ -351,49 +351,49 @@ void applyDeviceKey(const Line& line, DeviceSpec& spec) {
     } else if (key == "fault") {
         device.faults.push_back(parseFault(line));
     } else if (key == "product") {
-        requireExpander(line, spec);
+        requireExpander(line, block);
         line.expectArgs(1, 1);
-        spec.product = static_cast<uint16_t>(parseNumber(line, line.arg(0), 0xFFFF));
+        block.product = static_cast<uint16_t>(parseNumber(line, line.arg(0), 0xFFFF));
     } else if (key == "revision") {
-        requireExpander(line, spec);
+        requireExpander(line, block);
         line.expectArgs(1, 1);
-        spec.revision = static_cast<uint8_t>(parseNumber(line, line.arg(0), 0xFF));
+        block.revision = static_cast<uint8_t>(parseNumber(line, line.arg(0), 0xFF));
     } else if (key == "board-name") {
-        requireExpander(line, spec);
-        spec.boardName = line.rest;
+        requireExpander(line, block);
+        block.boardName = line.rest;
     } else if (key == "ip" || key == "mask" || key == "gateway") {
-        requireExpander(line, spec);
+        requireExpander(line, block);
         line.expectArgs(1, 1);
-        auto& field = key == "ip"     ? spec.ethernet.ip
-                      : key == "mask" ? spec.ethernet.mask
-                                      : spec.ethernet.gateway;
+        auto& field = key == "ip"     ? block.ethernet.ip
+                      : key == "mask" ? block.ethernet.mask
+                                      : block.ethernet.gateway;
         field = parseSeparated<4>(line, line.arg(0), '.', 10);
     } else if (key == "mac") {
-        requireExpander(line, spec);
+        requireExpander(line, block);
         line.expectArgs(1, 1);
-        spec.ethernet.mac = parseSeparated<6>(line, line.arg(0), ':', 16);
+        block.ethernet.mac = parseSeparated<6>(line, line.arg(0), ':', 16);
     } else if (key == "dhcp") {
-        requireExpander(line, spec);
+        requireExpander(line, block);
         line.expectArgs(1, 1);
-        spec.ethernet.dhcp = parseOnOff(line, line.arg(0));
+        block.ethernet.dhcp = parseOnOff(line, line.arg(0));
     } else if (key == "dhcp-address") {
-        requireExpander(line, spec);
-        spec.dhcpAddress = line.rest;
+        requireExpander(line, block);
+        block.dhcpAddress = line.rest;
     } else if (key == "management-address") {
-        requireExpander(line, spec);
-        spec.managementAddress = line.rest;
+        requireExpander(line, block);
+        block.managementAddress = line.rest;
     } else if (key == "page" || key == "page-raw" || key == "no-page") {
-        requireExpander(line, spec);
+        requireExpander(line, block);
         const auto pageId = static_cast<uint16_t>(parseNumber(line, line.arg(0), 0xFFFF));
         const auto op = key == "page"       ? PageEdit::Op::Data
                         : key == "page-raw" ? PageEdit::Op::Raw
                                             : PageEdit::Op::Remove;
         if (op == PageEdit::Op::Remove)
             line.expectArgs(1, 1);
-        spec.pages.push_back(
+        block.pages.push_back(
             {op, pageId, op == PageEdit::Op::Remove ? std::vector<uint8_t>{} : parseHexBytes(line, 1)});
     } else if (key == "register") {
-        requireExpander(line, spec);
+        requireExpander(line, block);
         if (line.args.size() != 2 && !(line.args.size() == 4 && line.args[2] == "writable"))
             line.fail("register ADDRESS VALUE [writable MASK]");
         RegisterSetting setting{static_cast<uint32_t>(parseNumber(line, line.arg(0), UINT32_MAX)),
@@ -401,99 +401,99 @@ void applyDeviceKey(const Line& line, DeviceSpec& spec) {
                                 std::nullopt};
         if (line.args.size() == 4)
             setting.writable = static_cast<uint32_t>(parseNumber(line, line.arg(3), UINT32_MAX));
-        spec.registers.push_back(setting);
+        block.registers.push_back(setting);
     } else if (key == "memory") {
-        requireExpander(line, spec);
-        spec.memory.push_back(
+        requireExpander(line, block);
+        block.memory.push_back(
             {static_cast<uint32_t>(parseNumber(line, line.arg(0), UINT32_MAX)), 0, parseHexBytes(line, 1)});
     } else if (key == "firmware") {
-        requireExpander(line, spec);
+        requireExpander(line, block);
         line.expectArgs(1, 1);
         const std::string& what = line.arg(0);
-        spec.blankFlash = what == "blank";
+        block.blankFlash = what == "blank";
         if (const auto family = familyFromName(what)) {
-            spec.header.signature = familyTraits(*family).signature;
-        } else if (!spec.blankFlash) {
+            block.header.signature = familyTraits(*family).signature;
+        } else if (!block.blankFlash) {
             std::stringstream in(what);
             std::string word;
             for (size_t i = 0; i < 3; ++i) {
                 if (!std::getline(in, word, ','))
                     line.fail("firmware is a family, blank, or three words W1,W2,W3");
-                spec.header.signature[i] = static_cast<uint32_t>(parseNumber(line, word, UINT32_MAX));
+                block.header.signature[i] = static_cast<uint32_t>(parseNumber(line, word, UINT32_MAX));
             }
         }
     } else if (key == "firmware-version") {
-        requireExpander(line, spec);
+        requireExpander(line, block);
         line.expectArgs(1, 1);
         const auto parts = parseSeparated<4>(line, line.arg(0), '.', 10);
-        spec.header.version =
+        block.header.version =
             (static_cast<uint32_t>(parts[0]) << 24) | (parts[1] << 16) | (parts[2] << 8) | parts[3];
     } else if (key == "firmware-identity" || key == "firmware-second-identity" || key == "image-size" ||
                key == "image-length" || key == "flash-table-offset") {
-        requireExpander(line, spec);
+        requireExpander(line, block);
         line.expectArgs(1, 1);
         const auto value = static_cast<uint32_t>(parseNumber(line, line.arg(0), UINT32_MAX));
         if (key == "firmware-identity")
-            spec.header.identity = value;
+            block.header.identity = value;
         else if (key == "firmware-second-identity")
-            spec.header.secondIdentity = static_cast<uint16_t>(value);
+            block.header.secondIdentity = static_cast<uint16_t>(value);
         else if (key == "image-size")
-            spec.header.imageSize = value;
+            block.header.imageSize = value;
         else if (key == "image-length")
-            spec.header.imageLength = value;
+            block.header.imageLength = value;
         else
-            spec.header.flashTableOffset = value;
+            block.header.flashTableOffset = value;
     } else if (key == "partition") {
-        requireExpander(line, spec);
+        requireExpander(line, block);
         line.expectArgs(3, 3);
-        if (!spec.table)
-            spec.table.emplace();
-        spec.table->push_back({static_cast<uint8_t>(parseNumber(line, line.arg(0), 0xFF)),
-                               static_cast<uint32_t>(parseNumber(line, line.arg(2), UINT32_MAX)),
-                               static_cast<uint32_t>(parseNumber(line, line.arg(1), UINT32_MAX))});
+        if (!block.table)
+            block.table.emplace();
+        block.table->push_back({static_cast<uint8_t>(parseNumber(line, line.arg(0), 0xFF)),
+                                static_cast<uint32_t>(parseNumber(line, line.arg(2), UINT32_MAX)),
+                                static_cast<uint32_t>(parseNumber(line, line.arg(1), UINT32_MAX))});
     } else if (key == "flash") {
-        requireExpander(line, spec);
+        requireExpander(line, block);
         ByteWrite write{static_cast<uint32_t>(parseNumber(line, line.arg(0), UINT32_MAX)), 0,
                         parseHexBytes(line, 1)};
-        if (uint64_t{write.where} + write.bytes.size() > familyTraits(*spec.family).flashSize)
+        if (uint64_t{write.where} + write.bytes.size() > familyTraits(*block.family).flashSize)
             line.fail("flash bytes beyond the end of the flash");
-        spec.flash.push_back(std::move(write));
+        block.flash.push_back(std::move(write));
     } else if (key == "buffer") {
-        requireExpander(line, spec);
-        spec.buffers.push_back({static_cast<uint32_t>(parseNumber(line, line.arg(1), UINT32_MAX)),
-                                static_cast<uint8_t>(parseNumber(line, line.arg(0), 0xFF)),
-                                parseHexBytes(line, 2)});
+        requireExpander(line, block);
+        block.buffers.push_back({static_cast<uint32_t>(parseNumber(line, line.arg(1), UINT32_MAX)),
+                                 static_cast<uint8_t>(parseNumber(line, line.arg(0), 0xFF)),
+                                 parseHexBytes(line, 2)});
     } else {
         line.fail("unknown key '" + key + "'");
     }
 }
 
-std::unique_ptr<Device> buildDevice(DeviceSpec& spec, const std::string& source) {
-    std::unique_ptr<Device> device = std::move(spec.device);
-    if (!spec.family)
+std::unique_ptr<Device> buildDevice(DeviceBlock& block, const std::string& source) {
+    std::unique_ptr<Device> device = std::move(block.device);
+    if (!block.family)
         return device;
     auto fail = [&](const std::string& message) {
-        throw ScenarioError(source + ":" + std::to_string(spec.line) + ": " + message);
+        throw ScenarioError(source + ":" + std::to_string(block.line) + ": " + message);
     };
-    auto expander = std::make_unique<Expander>(*spec.family);
-    expander->setIdentity(device->identity.targetPortAddress.value_or(0), spec.product, spec.revision);
-    if (!spec.blankFlash) {
-        expander->writeFirmwareHeader(spec.header);
-        if (*spec.family != Family::Palx) {
+    auto expander = std::make_unique<Expander>(*block.family);
+    expander->setIdentity(device->identity.targetPortAddress.value_or(0), block.product, block.revision);
+    if (!block.blankFlash) {
+        expander->writeFirmwareHeader(block.header);
+        if (*block.family != Family::Palx) {
             const std::vector<FlashEntry> defaults{
                 {0, 0x100000, 0}, {5, 0x100000, 0x100000}, {9, 0x80000, 0x200000}};
-            expander->writeFlashTable(spec.header.flashTableOffset, spec.table.value_or(defaults));
+            expander->writeFlashTable(block.header.flashTableOffset, block.table.value_or(defaults));
         }
     }
-    for (const ByteWrite& write : spec.flash)
+    for (const ByteWrite& write : block.flash)
         expander->flash().write(write.where, write.bytes);
-    if (*spec.family != Family::Palx) {
-        expander->setEthernet(spec.ethernet);
-        expander->setBoardName(spec.boardName);
+    if (*block.family != Family::Palx) {
+        expander->setEthernet(block.ethernet);
+        expander->setBoardName(block.boardName);
     }
-    expander->setDhcpAddress(spec.dhcpAddress);
-    expander->setManagementAddress(spec.managementAddress);
-    for (const PageEdit& edit : spec.pages) {
+    expander->setDhcpAddress(block.dhcpAddress);
+    expander->setManagementAddress(block.managementAddress);
+    for (const PageEdit& edit : block.pages) {
         if (edit.op == PageEdit::Op::Data)
             expander->setPageData(edit.id, edit.bytes);
         else if (edit.op == PageEdit::Op::Raw)
@@ -501,7 +501,7 @@ std::unique_ptr<Device> buildDevice(DeviceSpec& spec, const std::string& source)
         else
             expander->removePage(edit.id);
     }
-    for (const RegisterSetting& setting : spec.registers) {
+    for (const RegisterSetting& setting : block.registers) {
         Register* reg = expander->space().findRegister(setting.address);
         if (reg == nullptr)
             reg = &expander->space().defineRegister(setting.address, "scenario", 0, 0xFFFFFFFFu);
@@ -509,9 +509,9 @@ std::unique_ptr<Device> buildDevice(DeviceSpec& spec, const std::string& source)
         if (setting.writable)
             reg->writableMask = *setting.writable;
     }
-    for (const ByteWrite& write : spec.memory)
+    for (const ByteWrite& write : block.memory)
         expander->space().write(write.where, write.bytes);
-    for (const ByteWrite& write : spec.buffers) {
+    for (const ByteWrite& write : block.buffers) {
         const auto found = expander->designatedBuffers().find(write.buffer);
         if (found == expander->designatedBuffers().end())
             fail("no designated buffer " + std::to_string(write.buffer));
@@ -526,7 +526,7 @@ std::unique_ptr<Device> buildDevice(DeviceSpec& spec, const std::string& source)
 
 std::unique_ptr<Enclosure> parseScenario(const std::string& text, const std::string& source) {
     auto enclosure = std::make_unique<Enclosure>();
-    std::optional<DeviceSpec> current;
+    std::optional<DeviceBlock> current;
     auto finish = [&] {
         if (!current)
             return;
