@@ -207,6 +207,41 @@ typedef struct ZELKOR_EXPANDER_LIST {
 
 /* ==== section: regions ==== */
 
+/* Kinds of ZELKOR_REGION.kind */
+#define ZELKOR_REGION_MEMORY 0u           /* memory window: raw 32-bit expander addresses */
+#define ZELKOR_REGION_FLASH 1u            /* the whole flash */
+#define ZELKOR_REGION_PARTITION 2u        /* a flash partition or flash region */
+#define ZELKOR_REGION_DESIGNATED_FIRST 3u /* 3 to 9: served by the interface module itself */
+#define ZELKOR_REGION_DESIGNATED_LAST 9u
+#define ZELKOR_REGION_BOOT_RECORD 10u /* SEEPROM boot record (Palx) */
+#define ZELKOR_REGION_PAGE_STORE 12u  /* configuration page store (Quenza) */
+
+/* ZELKOR_REGION.flashType before the flash engine identified the part. */
+#define ZELKOR_FLASH_TYPE_UNKNOWN 0xFFFFFFFEu
+
+/* One stretch of the expander's address space that an interface module reads, writes or erases. */
+typedef struct ZELKOR_REGION {
+    uint32_t kind;
+    uint32_t regionId; /* in-band: the buffer id */
+    uint32_t index;
+    uint32_t base; /* expander address of the first byte */
+    uint32_t size;
+    uint32_t descriptorFlag;
+    uint32_t flashType;
+    uint32_t entryId; /* flash-table entry id (Quenza partitions), else 0 */
+} ZELKOR_REGION;
+ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_REGION) == 32, "ZELKOR_REGION is eight 32-bit words");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_REGION, entryId) == 28, "ZELKOR_REGION layout");
+
+typedef struct ZELKOR_REGION_LIST {
+    ZELKOR_REGION region;
+    struct ZELKOR_REGION_LIST* next;
+} ZELKOR_REGION_LIST;
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_REGION_LIST, next) == sizeof(ZELKOR_REGION),
+                     "ZELKOR_REGION_LIST layout");
+ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_REGION_LIST) == sizeof(ZELKOR_REGION) + sizeof(void*),
+                     "ZELKOR_REGION_LIST is a region and a next pointer");
+
 /* ==== end section: regions ==== */
 
 /* ==== section: topology records ==== */
