@@ -327,9 +327,9 @@ ZELKOR_STATUS openHardware(ZELKOR_INSTANCE* handle, uint32_t chipType) {
 }
 
 void freeRegionList(ZELKOR_REGION_LIST** head) {
-    auto* node = reinterpret_cast<RegionListNode*>(*head);
+    ZELKOR_REGION_LIST* node = *head;
     while (node != nullptr) {
-        RegionListNode* next = node->next;
+        ZELKOR_REGION_LIST* next = node->next;
         std::free(node);
         node = next;
     }

@@ -18,13 +18,6 @@ extern LL_LIST* gZelkorInstanceList;
 // zelkor_xml2bin or zelkor_bin2xml.
 extern ZELKOR_INSTANCE* gPtrZelkorHandleXml;
 
-// A node of a handle's region list as the hardware open allocates it (calloc, one per node): the
-// eight-word region record followed by the link. The teardown frees the nodes through this view.
-struct RegionListNode {
-    uint32_t region[8];
-    RegionListNode* next;
-};
-
 // Registers the seven built-in modules; 1 when any registration failed.
 ZELKOR_STATUS registerLibs();
 // Bind the handle's interface and hardware slots by name: 0, or 10 / 11.

@@ -160,9 +160,9 @@ ZELKOR_STATUS fakeHalOpen(ZELKOR_INSTANCE* handle, ZELKOR_HAL_INSTANCE** instanc
     if (gFake.halBuildsRegions) {
         // Two nodes, allocated the way the hardware modules allocate them.
         for (int i = 0; i < 2; ++i) {
-            auto* node = static_cast<RegionListNode*>(std::calloc(1, sizeof(RegionListNode)));
-            node->next = reinterpret_cast<RegionListNode*>(handle->regions);
-            handle->regions = reinterpret_cast<ZELKOR_REGION_LIST*>(node);
+            auto* node = static_cast<ZELKOR_REGION_LIST*>(std::calloc(1, sizeof(ZELKOR_REGION_LIST)));
+            node->next = handle->regions;
+            handle->regions = node;
         }
     }
     return status;
