@@ -193,8 +193,8 @@ ZELKOR_STATUS fakeHalSetMorv(ZELKOR_HAL_INSTANCE* instance, uint8_t* value, uint
 }
 
 ZELKOR_STATUS fakeHalOpen(ZELKOR_INSTANCE* handle, ZELKOR_HAL_INSTANCE** instance, uint32_t chipType) {
-    record("zelkor_hal_open", describeCall("zelkor_hal_open", handle, instance, chipType));
     gFake.halOpenHandle = handle;
+    record("zelkor_hal_open", describeCall("zelkor_hal_open", handle, instance, chipType));
     const ZELKOR_STATUS status = gFake.result("zelkor_hal_open");
     if (!isOpenResult(status))
         return status;
