@@ -156,22 +156,29 @@ template <typename Node> void freeTopologyList(Node*& head) {
         freeChain(head);
 }
 
-// Busy during the open, so that the progress events of the open print their dots.
-uint32_t openForCommand() {
+// The open of a command: the open's status, and the status that ends the command at once when non-zero (no
+// expander list; for set and reset, family Ostrel Gen2, chip type 2, which has neither).
+struct Opened {
+    uint32_t status;
+    uint32_t refusal;
+};
+
+Opened openForCommand(const char* function, bool gen2Refused) {
+    // Busy during the open, so that the progress events of the open print their dots.
     gInstance.busy = 1;
     const uint32_t status = init();
     gInstance.busy = 0;
-    return status;
-}
-
-// Family Ostrel Gen2 (chip type 2) has no set or reset.
-bool refusedAsGen2(const char* function) {
     const ZELKOR_EXPANDER* first = firstExpander();
-    if (first == nullptr || first->type != ZELKOR_CHIP_OSTREL)
-        return false;
-    logOnly(function, ZELKOR_LOG_ERROR, "Command is not supported with attached Gen2 expander");
-    showAlways(" \nCommand is not supported with attached Gen2 expander. \n");
-    return true;
+    if (first == nullptr) {
+        logOnly(function, ZELKOR_LOG_ERROR, kNoExpander);
+        return {status, MORV_STATUS_INVALID_INPUT};
+    }
+    if (gen2Refused && first->type == ZELKOR_CHIP_OSTREL) {
+        logOnly(function, ZELKOR_LOG_ERROR, "Command is not supported with attached Gen2 expander");
+        showAlways(" \nCommand is not supported with attached Gen2 expander. \n");
+        return {status, MORV_STATUS_INVALID_INPUT};
+    }
+    return {status, 0};
 }
 
 // How a reset is carried out: as the step after a get or set (busy off, a line feed before the result) or
@@ -490,15 +497,11 @@ uint32_t executeSetCmd(uint32_t subCommand) {
     FunctionTrace functionTrace(fn);
     if (subCommand >= kSetRows.size())
         return MORV_STATUS_INVALID_INPUT;
-    const uint32_t status = openForCommand();
-    if (gInstance.expanderList == nullptr) {
-        logOnly(fn, ZELKOR_LOG_ERROR, kNoExpander);
-        return MORV_STATUS_INVALID_INPUT;
-    }
-    if (refusedAsGen2(fn))
-        return MORV_STATUS_INVALID_INPUT;
-    if (status != 0)
-        return status;
+    const Opened opened = openForCommand(fn, true);
+    if (opened.refusal != 0)
+        return opened.refusal;
+    if (opened.status != 0)
+        return opened.status;
 
     const SetRow& row = kSetRows[subCommand];
     const char* word = setValueWord(subCommand);
@@ -546,13 +549,11 @@ uint32_t executeGetCmd(uint32_t subCommand) {
     FunctionTrace functionTrace(fn);
     if (subCommand != GET_AVAIL && subCommand != GET_IPCONFIG)
         return MORV_STATUS_INVALID_INPUT;
-    const uint32_t status = openForCommand();
-    if (gInstance.expanderList == nullptr) {
-        logOnly(fn, ZELKOR_LOG_ERROR, kNoExpander);
-        return MORV_STATUS_INVALID_INPUT;
-    }
-    if (status != 0)
-        return status;
+    const Opened opened = openForCommand(fn, false);
+    if (opened.refusal != 0)
+        return opened.refusal;
+    if (opened.status != 0)
+        return opened.status;
 
     if (subCommand == GET_AVAIL) {
         if (!confirmationsOff() && getConfirmation("Are you sure you want to get list of expanders?(y/n):",
@@ -594,15 +595,12 @@ uint32_t executeResetCmd(uint32_t subCommand) {
     FunctionTrace functionTrace(fn);
     if (subCommand != RESET_EXP)
         return 0;
-    const uint32_t status = openForCommand();
-    if (gInstance.expanderList == nullptr) {
-        logOnly(fn, ZELKOR_LOG_ERROR, kNoExpander);
-        return MORV_STATUS_INVALID_INPUT;
-    }
-    if (refusedAsGen2(fn))
-        return MORV_STATUS_INVALID_INPUT;
-    if (!openLetsCommandGoOn(status))
-        return status;
+    const Opened opened = openForCommand(fn, true);
+    if (opened.refusal != 0)
+        return opened.refusal;
+    // The reset goes on after the open's warnings.
+    if (!openLetsCommandGoOn(opened.status))
+        return opened.status;
     if (gInstance.interfaceCode == MORV_INTERFACE_INBAND && firstExpander()->type == ZELKOR_CHIP_PALX) {
         logOnly(fn, ZELKOR_LOG_WARN, "This functionality is not supported in PALX through SAS interface");
         showAlways("WARN: This functionality is not supported in PALX through SAS interface");

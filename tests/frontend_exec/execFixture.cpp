@@ -38,6 +38,20 @@ std::string opened(const char* name) {
     return std::string("\nExpander: ") + name + "\n\n\n";
 }
 
+Words commandLine(const Words& options, const Words& command) {
+    Words words = options;
+    words.insert(words.end(), {"-i", kTarget});
+    words.insert(words.end(), command.begin(), command.end());
+    return words;
+}
+
+std::string describe(const Words& words) {
+    std::string text;
+    for (const std::string& word : words)
+        text += word + " ";
+    return text;
+}
+
 void ExecTest::SetUp() {
     FakeModuleTest::SetUp();
     resetState();

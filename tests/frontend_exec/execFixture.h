@@ -27,6 +27,12 @@ std::string banner();
 // What init shows after a good open in quiet mode: the expander's name between its line feeds.
 std::string opened(const char* name = "Vellor_36");
 
+using Words = std::vector<std::string>;
+
+// The options, the target's address and the command.
+Words commandLine(const Words& options, const Words& command);
+std::string describe(const Words& words);
+
 struct RunResult {
     int status = -1;
     std::string out;

@@ -9,7 +9,6 @@
 
 namespace {
 
-using Words = std::vector<std::string>;
 using Writes = std::vector<std::string>;
 
 const std::string kResetSent = "Expander reset request successfully sent to expander.\n";

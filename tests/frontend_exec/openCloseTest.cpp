@@ -12,16 +12,13 @@
 
 namespace {
 
-using Words = std::vector<std::string>;
 using Writes = std::vector<std::string>;
 
 const std::string kResetSent = "Expander reset request successfully sent to expander.\n";
 const std::string kFailedInit = "Failed to Initialize Communication!\n";
 
-Words withCommand(const std::vector<std::string>& command) {
-    Words words{"-q", "-y", "-i", kTarget};
-    words.insert(words.end(), command.begin(), command.end());
-    return words;
+Words withCommand(const Words& command) {
+    return commandLine({"-q", "-y"}, command);
 }
 
 const std::vector<Words> kEveryCommand = {
@@ -35,14 +32,7 @@ const std::vector<Words> kEveryCommand = {
     {"reset", "exp"},
 };
 
-std::string describe(const Words& words) {
-    std::string text;
-    for (const std::string& word : words)
-        text += word + " ";
-    return text;
-}
-
-TEST_F(ExecTest, FailedOpenEndsEveryCommandWithoutTouchingTheExpander) {
+TEST_F(ExecTest, FailedOpenOrRegionFetchEndsEveryCommandWithoutTouchingTheExpander) {
     struct Case {
         const char* what;
         std::function<void()> arrange;
@@ -71,6 +61,14 @@ TEST_F(ExecTest, FailedOpenEndsEveryCommandWithoutTouchingTheExpander) {
          "\nIncompatible HAL library.\n" + kFailedInit + "\nIncompatible HAL library.\n" + "\n"},
         {"unknown chip type", [] { gFake.heapExpanders = {makeExpander(9, "Odd", kTargetHigh, kTargetLow)}; },
          19, "\nInvalid expander type.\n" + kFailedInit + "\nInvalid expander type.\n" + "\n"},
+        // The handle is open when the region list cannot be had: it is closed again.
+        {"no region list", [] { gFake.handOutRegions = false; }, 33,
+         "\nUnable to retrieve Region List.\n" + std::string("\n") + "\n"},
+        {"empty region list", [] { gFake.regions.clear(); }, 33,
+         "\nUnable to retrieve Region List.\n" + std::string("\n") + "\n"},
+        // A failed copy hands over what it copied; the front end frees it.
+        {"region fetch fails", [] { gFake.results["zelkor_hal_getRegions"] = 6; }, 6,
+         "\nFailed allocating memory.\nUnable to retrieve Region List.\n\nFailed allocating memory.\n\n"},
     };
     for (const Case& c : cases) {
         for (const Words& command : kEveryCommand) {
@@ -118,36 +116,6 @@ TEST_F(ExecTest, OpenWarningStopsGetAndSetButNotReset) {
                 EXPECT_EQ(r.out, opened() + text + "\n");
                 EXPECT_TRUE(deviceWrites().empty());
             }
-        }
-    }
-}
-
-TEST_F(ExecTest, RegionListMissingOrFailingEndsTheCommand) {
-    struct Case {
-        const char* what;
-        std::function<void()> arrange;
-        int status;
-        std::string out;
-    };
-    const Case cases[] = {
-        {"no region list", [] { gFake.handOutRegions = false; }, 33,
-         "\nUnable to retrieve Region List.\n" + std::string("\n") + "\n"},
-        {"empty region list", [] { gFake.regions.clear(); }, 33,
-         "\nUnable to retrieve Region List.\n" + std::string("\n") + "\n"},
-        // A failed copy hands over what it copied; the front end frees it.
-        {"region fetch fails", [] { gFake.results["zelkor_hal_getRegions"] = 6; }, 6,
-         "\nFailed allocating memory.\nUnable to retrieve Region List.\n\nFailed allocating memory.\n\n"},
-    };
-    for (const Case& c : cases) {
-        for (const Words& command : kEveryCommand) {
-            SCOPED_TRACE(std::string(c.what) + ": " + describe(command));
-            resetState();
-            c.arrange();
-            const RunResult r = run(withCommand(command), "y\n");
-            EXPECT_EQ(r.status, c.status);
-            EXPECT_EQ(r.out, c.out);
-            EXPECT_TRUE(deviceWrites().empty());
-            EXPECT_EQ(callNames(gFake.calls).back(), "zelkor_ial_close") << "the handle is closed";
         }
     }
 }

@@ -10,7 +10,6 @@
 
 namespace {
 
-using Words = std::vector<std::string>;
 using Writes = std::vector<std::string>;
 
 const std::string kApplyReset = "\nINFO: Apply reset to make the changes effective\n";
@@ -38,20 +37,6 @@ const std::vector<SetCase> kSetCases = {
     {{"set", "dhcp", "1"}, "\nDHCP status is enabled\n", "setMorv 1.0.0.0 selector 3"},
     {{"set", "dhcp", "0"}, "\nDHCP status is disabled\n", "setMorv 0.0.0.0 selector 3"},
 };
-
-Words commandLine(const Words& options, const Words& command) {
-    Words words = options;
-    words.insert(words.end(), {"-i", kTarget});
-    words.insert(words.end(), command.begin(), command.end());
-    return words;
-}
-
-std::string describe(const Words& words) {
-    std::string text;
-    for (const std::string& word : words)
-        text += word + " ";
-    return text;
-}
 
 TEST_F(ExecTest, SetWritesTheValueWithoutAQuestionAfterYesOrForce) {
     for (const char* option : {"-y", "-f", "--yes", "--force"}) {
