@@ -159,6 +159,9 @@ ZELKOR_STATUS fakeIalGetExpanders(void* instance, ZELKOR_EXPANDER_LIST** list) {
         *list = &gFake.expanders;
         return gFake.result("zelkor_ial_getExpanders");
     }
+    // A failed listing hands out nothing that someone would have to free.
+    if (gFake.result("zelkor_ial_getExpanders") != 0)
+        return gFake.result("zelkor_ial_getExpanders");
     ZELKOR_EXPANDER_LIST** tail = list;
     *tail = nullptr;
     for (const ZELKOR_EXPANDER& record : gFake.heapExpanders) {
