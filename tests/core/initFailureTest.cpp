@@ -1,4 +1,4 @@
-#include "tests/core/testSupport.h"
+#include "tests/support/testSupport.h"
 
 #include "core/zelkorInternal.h"
 

@@ -1,4 +1,4 @@
-#include "tests/core/testSupport.h"
+#include "tests/support/testSupport.h"
 
 #include "core/zelkorInternal.h"
 
@@ -90,6 +90,14 @@ ZELKOR_STATUS FakeModules::result(const std::string& name) const {
 
 namespace {
 
+// Records one call and runs the test's hook for that operation, if any.
+void record(const char* name, std::string call) {
+    gFake.calls.push_back(std::move(call));
+    auto hook = gFake.onCall.find(name);
+    if (hook != gFake.onCall.end() && hook->second)
+        hook->second();
+}
+
 // A compile-time text, so that one template makes a recording fake per operation name.
 template <size_t N> struct FixedText {
     char text[N];
@@ -99,7 +107,7 @@ template <size_t N> struct FixedText {
 template <FixedText Name, typename Slot> struct RecordingFake;
 template <FixedText Name, typename... Args> struct RecordingFake<Name, ZELKOR_STATUS (*)(Args...)> {
     static ZELKOR_STATUS call(Args... args) {
-        gFake.calls.push_back(describeCall(Name.text, args...));
+        record(Name.text, describeCall(Name.text, args...));
         return gFake.result(Name.text);
     }
 };
@@ -116,7 +124,7 @@ bool isOpenResult(ZELKOR_STATUS status) {
 }
 
 ZELKOR_STATUS fakeIalOpen(ZELKOR_INSTANCE* handle, uint64_t target, void** instance) {
-    gFake.calls.push_back(describeCall("zelkor_ial_open", handle, target, instance));
+    record("zelkor_ial_open", describeCall("zelkor_ial_open", handle, target, instance));
     ZELKOR_STATUS status = gFake.result("zelkor_ial_open");
     if (!gFake.ialOpenResults.empty()) {
         status = gFake.ialOpenResults.front();
@@ -129,7 +137,7 @@ ZELKOR_STATUS fakeIalOpen(ZELKOR_INSTANCE* handle, uint64_t target, void** insta
 
 ZELKOR_STATUS answerVersion(const char* name, uint8_t major, uint8_t minor, uint8_t* outMajor,
                             uint8_t* outMinor) {
-    gFake.calls.push_back(std::string(name) + "()");
+    record(name, std::string(name) + "()");
     *outMajor = major;
     *outMinor = minor;
     return gFake.result(name);
@@ -144,15 +152,52 @@ ZELKOR_STATUS fakeHalVersion(uint8_t* major, uint8_t* minor) {
 }
 
 ZELKOR_STATUS fakeIalGetExpanders(void* instance, ZELKOR_EXPANDER_LIST** list) {
-    gFake.calls.push_back(describeCall("zelkor_ial_getExpanders", instance, list));
-    if (gFake.handOutList)
+    record("zelkor_ial_getExpanders", describeCall("zelkor_ial_getExpanders", instance, list));
+    if (!gFake.handOutList)
+        return gFake.result("zelkor_ial_getExpanders");
+    if (gFake.heapExpanders.empty()) {
         *list = &gFake.expanders;
+        return gFake.result("zelkor_ial_getExpanders");
+    }
+    // A failed listing hands out nothing that someone would have to free.
+    if (gFake.result("zelkor_ial_getExpanders") != 0)
+        return gFake.result("zelkor_ial_getExpanders");
+    ZELKOR_EXPANDER_LIST** tail = list;
+    *tail = nullptr;
+    for (const ZELKOR_EXPANDER& record : gFake.heapExpanders) {
+        auto* node = static_cast<ZELKOR_EXPANDER_LIST*>(std::calloc(1, sizeof(ZELKOR_EXPANDER_LIST)));
+        node->expander = record;
+        *tail = node;
+        tail = &node->next;
+    }
     return gFake.result("zelkor_ial_getExpanders");
 }
 
+ZELKOR_STATUS fakeHalGetRegions(ZELKOR_HAL_INSTANCE* instance, ZELKOR_REGION_LIST** list) {
+    record("zelkor_hal_getRegions", describeCall("zelkor_hal_getRegions", instance, list));
+    if (gFake.handOutRegions) {
+        RegionListNode** tail = reinterpret_cast<RegionListNode**>(list);
+        *tail = nullptr;
+        for (const auto& words : gFake.regions) {
+            auto* node = static_cast<RegionListNode*>(std::calloc(1, sizeof(RegionListNode)));
+            std::copy(words.begin(), words.end(), node->region);
+            *tail = node;
+            tail = &node->next;
+        }
+    }
+    return gFake.result("zelkor_hal_getRegions");
+}
+
+ZELKOR_STATUS fakeHalSetMorv(ZELKOR_HAL_INSTANCE* instance, uint8_t* value, uint8_t selector) {
+    if (gFake.captureSetMorvValues && value != nullptr)
+        gFake.setMorvValues.push_back({value[0], value[1], value[2], value[3]});
+    record("zelkor_hal_setMorv", describeCall("zelkor_hal_setMorv", instance, value, selector));
+    return gFake.result("zelkor_hal_setMorv");
+}
+
 ZELKOR_STATUS fakeHalOpen(ZELKOR_INSTANCE* handle, ZELKOR_HAL_INSTANCE** instance, uint32_t chipType) {
-    gFake.calls.push_back(describeCall("zelkor_hal_open", handle, instance, chipType));
     gFake.halOpenHandle = handle;
+    record("zelkor_hal_open", describeCall("zelkor_hal_open", handle, instance, chipType));
     const ZELKOR_STATUS status = gFake.result("zelkor_hal_open");
     if (!isOpenResult(status))
         return status;
@@ -189,7 +234,7 @@ const OperationTable& halOperations() {
         {"zelkor_hal_open", generic(fakeHalOpen)},
         RECORDING(HAL_VECTORS, zelkor_hal_close),
         {"zelkor_hal_version", generic(fakeHalVersion)},
-        RECORDING(HAL_VECTORS, zelkor_hal_getRegions),
+        {"zelkor_hal_getRegions", generic(fakeHalGetRegions)},
         RECORDING(HAL_VECTORS, zelkor_hal_getRegionVersion),
         RECORDING(HAL_VECTORS, zelkor_hal_getDevices),
         RECORDING(HAL_VECTORS, zelkor_hal_getPhys),
@@ -197,7 +242,7 @@ const OperationTable& halOperations() {
         RECORDING(HAL_VECTORS, zelkor_hal_getPorts),
         RECORDING(HAL_VECTORS, zelkor_hal_getRouteTable),
         RECORDING(HAL_VECTORS, zelkor_hal_getZonePermissions),
-        RECORDING(HAL_VECTORS, zelkor_hal_setMorv),
+        {"zelkor_hal_setMorv", generic(fakeHalSetMorv)},
         RECORDING(HAL_VECTORS, zelkor_hal_setSmartCli),
         RECORDING(HAL_VECTORS, zelkor_hal_resetExpander),
         RECORDING(HAL_VECTORS, zelkor_hal_resetPhy),

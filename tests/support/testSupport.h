@@ -1,7 +1,7 @@
 // Test support for the core library: a real log file read back, and fake interface and hardware
 // modules that answer operation names like real ones and record every call they get.
-#ifndef TESTS_CORE_TEST_SUPPORT_H
-#define TESTS_CORE_TEST_SUPPORT_H
+#ifndef TESTS_SUPPORT_TEST_SUPPORT_H
+#define TESTS_SUPPORT_TEST_SUPPORT_H
 
 #include "core/lib.h"
 #include "core/zelkor.h"
@@ -9,8 +9,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -76,6 +78,18 @@ struct FakeModules {
     ZELKOR_EXPANDER_LIST expanders{};
     bool handOutList = true;
     bool halBuildsRegions = false; // the hardware open appends region nodes to the handle
+    // When not empty, the interface listing hands out a fresh list of these records, allocated the way the
+    // interface modules allocate theirs, for the caller to free; otherwise it hands out `expanders`.
+    std::vector<ZELKOR_EXPANDER> heapExpanders;
+    // When set, the hardware getRegions hands out a fresh copy of these region records (caller frees).
+    bool handOutRegions = false;
+    std::vector<std::array<uint32_t, 8>> regions;
+    // With captureSetMorvValues (the value must then point at four real bytes): the value bytes of every
+    // hardware setMorv call, in call order.
+    bool captureSetMorvValues = false;
+    std::vector<std::array<uint8_t, 4>> setMorvValues;
+    // Run right after a call of that operation name was recorded.
+    std::map<std::string, std::function<void()>> onCall;
     ZELKOR_INSTANCE* halOpenHandle = nullptr;
     char ialToken = 0;
     char halToken = 0;
