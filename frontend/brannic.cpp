@@ -112,19 +112,9 @@ uint64_t openTarget() {
     return reinterpret_cast<uintptr_t>(gInstance.target.text);
 }
 
-// A region list node as the library lays it out: the eight words of the region record, then the link.
-struct RegionNodeView {
-    uint32_t words[8];
-    RegionNodeView* next;
-};
+uint32_t regionIndexWord(const ZELKOR_REGION_LIST* node) { return node->region.index; }
 
-uint32_t regionIndexWord(const ZELKOR_REGION_LIST* node) {
-    return reinterpret_cast<const RegionNodeView*>(node)->words[2];
-}
-
-ZELKOR_REGION_LIST* nextRegion(const ZELKOR_REGION_LIST* node) {
-    return reinterpret_cast<ZELKOR_REGION_LIST*>(reinterpret_cast<const RegionNodeView*>(node)->next);
-}
+ZELKOR_REGION_LIST* nextRegion(const ZELKOR_REGION_LIST* node) { return node->next; }
 
 // Walks from the third node on: the third counts in any case, every later one until a node of index 0.
 void countRegions() {
@@ -614,11 +604,7 @@ uint32_t executeResetCmd(uint32_t subCommand) {
 }
 
 void cleanQuillet() {
-    while (gInstance.regionList != nullptr) {
-        ZELKOR_REGION_LIST* next = nextRegion(gInstance.regionList);
-        std::free(gInstance.regionList);
-        gInstance.regionList = next;
-    }
+    freeChain(gInstance.regionList);
     freeChain(gInstance.expanderList);
     freeTopologyList(gInstance.deviceList);
     freeTopologyList(gInstance.phyList);

@@ -176,11 +176,12 @@ ZELKOR_STATUS fakeIalGetExpanders(void* instance, ZELKOR_EXPANDER_LIST** list) {
 ZELKOR_STATUS fakeHalGetRegions(ZELKOR_HAL_INSTANCE* instance, ZELKOR_REGION_LIST** list) {
     record("zelkor_hal_getRegions", describeCall("zelkor_hal_getRegions", instance, list));
     if (gFake.handOutRegions) {
-        RegionListNode** tail = reinterpret_cast<RegionListNode**>(list);
+        ZELKOR_REGION_LIST** tail = list;
         *tail = nullptr;
         for (const auto& words : gFake.regions) {
-            auto* node = static_cast<RegionListNode*>(std::calloc(1, sizeof(RegionListNode)));
-            std::copy(words.begin(), words.end(), node->region);
+            auto* node = static_cast<ZELKOR_REGION_LIST*>(std::calloc(1, sizeof(ZELKOR_REGION_LIST)));
+            static_assert(sizeof node->region == sizeof(uint32_t) * 8);
+            std::memcpy(&node->region, words.data(), sizeof node->region);
             *tail = node;
             tail = &node->next;
         }
