@@ -1,5 +1,7 @@
 #include "config/engineState.h"
 
+#include "core/zelkorInternal.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -10,7 +12,6 @@ namespace {
 
 EngineState sEngineState;
 EngineSwitches sEngineSwitches;
-ZELKOR_INSTANCE* gPtrZelkorHandleXml = nullptr;
 
 } // namespace
 
@@ -38,6 +39,8 @@ void setGeneralON() {
     sEngineSwitches.gFlagGeneral = true;
 }
 
+// One record for the whole library: the core sets it in zelkor_xml2bin and zelkor_bin2xml, the engine at
+// the start of a conversion.
 void setXmlHandle(ZELKOR_INSTANCE* handle) {
     gPtrZelkorHandleXml = handle;
 }

@@ -3,6 +3,7 @@
 #include "testSupport.h"
 
 #include "config/xmlRaii.h"
+#include "core/zelkorInternal.h"
 
 #include <gmock/gmock.h>
 
@@ -134,6 +135,19 @@ TEST_F(Parser, MissingFileNameAndMissingFile) {
     std::string logged = log.text();
     EXPECT_THAT(logged, HasSubstr(engineLogLine("File Name missing.\n")));
     EXPECT_THAT(logged, HasSubstr(engineLogLine("LIBXML2 failed to parse the XML file " + missing + ".\n")));
+}
+
+TEST_F(Parser, HandleIsRecordedWhereTheCoreKeepsIt) {
+    // The core records the handle of zelkor_xml2bin and zelkor_bin2xml; the engine sees that same record.
+    ZELKOR_INSTANCE fromCore{};
+    gPtrZelkorHandleXml = &fromCore;
+    EXPECT_EQ(xmlHandle(), &fromCore);
+    // A conversion records its own handle there too.
+    ZELKOR_INSTANCE converting{};
+    EXPECT_EQ(zelkor_ParseXmlFile(&converting, fixture("basic.xml").c_str(), nullptr, nullptr), 0u);
+    EXPECT_EQ(gPtrZelkorHandleXml, &converting);
+    EXPECT_EQ(xmlHandle(), &converting);
+    gPtrZelkorHandleXml = nullptr;
 }
 
 TEST_F(Parser, RootCheckIsSkippedWhenTheSwitchIsGiven) {

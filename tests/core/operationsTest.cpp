@@ -3,6 +3,7 @@
 #include "core/zelkorInternal.h"
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 
 namespace {
@@ -321,6 +322,42 @@ TEST_F(OperationsTest, ReadManufacturingPage) {
     EXPECT_TRUE(containsInOrder(
         lines, {kNotFound, line("ERROR", fn, "Unable to find ZELKOR instance **** FAILED ****")}));
     EXPECT_TRUE(containsLine(lines, line("ERROR", fn, "zelkor_hal_uploadRegion **** FAILED ****")));
+    EXPECT_EQ(zelkor_close(handle), 0u);
+}
+
+TEST_F(OperationsTest, ReadManufacturingPageWithAnEmptyReadSlotAnswersNotMapped) {
+    ZELKOR_INSTANCE* handle = openHandle(0, ZELKOR_CHIP_OSTREL);
+    handle->halVectors.zelkor_hal_uploadRegion = nullptr;
+    EXPECT_EQ(zelkor_readManufacturingPage(handle, kRegion, 0xFF10, 16, kBuffer), 2u);
+    EXPECT_THAT(gFake.calls, IsEmpty());
+    EXPECT_TRUE(containsLine(log_->lines(), line("ERROR", "zelkor_readManufacturingPage",
+                                                 "zelkor_hal_uploadRegion is not Mapped **** FAILED ****")));
+    EXPECT_EQ(zelkor_close(handle), 0u);
+}
+
+// The argument and not-found lines of zelkor_readManufacturingPage carry the entry-trace type: a log that
+// takes core lines but no entry traces shows only the lookup's own line.
+TEST_F(OperationsTest, ReadManufacturingPageArgumentLinesNeedEntryTraces) {
+    ZELKOR_INSTANCE* handle = openHandle(0, ZELKOR_CHIP_OSTREL);
+    log_.reset();
+    const std::string path = testing::TempDir() + "core-only.log";
+    LOG_CONFIG config{};
+    std::snprintf(config.name, sizeof config.name, "%s", path.c_str());
+    config.truncate = 1;
+    config.typeMask = ZELKOR_LOG_CORE;
+    config.levelMask = 0xFF;
+    ASSERT_EQ(zelkor_initLogger(&config), 0u);
+    ZELKOR_INSTANCE stranger{};
+    EXPECT_EQ(zelkor_readManufacturingPage(handle, kRegion, 0xFF10, 0, kBuffer), 5u);
+    EXPECT_EQ(zelkor_readManufacturingPage(&stranger, kRegion, 0xFF10, 16, kBuffer), 4u);
+    ASSERT_EQ(zelkor_closeLogger(), 0u);
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string text; std::getline(in, text);)
+        lines.push_back(text.substr(text.find(" : ") + 3)); // without the time stamp
+    std::remove(path.c_str());
+    EXPECT_EQ(lines, std::vector<std::string>{kNotFound});
+    restartLog();
     EXPECT_EQ(zelkor_close(handle), 0u);
 }
 

@@ -2,6 +2,7 @@
 #include "hal/zelkorHalRegions.h"
 
 #include <algorithm>
+#include <array>
 #include <gtest/gtest.h>
 #include <set>
 #include <span>
@@ -130,6 +131,57 @@ TEST(PalxRegions, WindowFlashEightContiguousRegionsAndBootRecord) {
     EXPECT_EQ(boot.size, 0x2000u);
     for (const ZELKOR_REGION& row : gPalxRegions)
         expectBuiltRow(row);
+}
+
+// Every row word for word as the handles' region lists must carry it, written out here rather than taken
+// from the tables' own constants: kind, id, index, base, size, descriptor flag, flash type, entry id.
+using Row = std::array<uint32_t, 8>;
+constexpr uint32_t kUnknownFlash = 0xFFFFFFFEu;
+
+std::vector<Row> rowsOf(std::span<const ZELKOR_REGION> table) {
+    std::vector<Row> rows;
+    for (const ZELKOR_REGION& r : table)
+        rows.push_back(
+            {r.kind, r.regionId, r.index, r.base, r.size, r.descriptorFlag, r.flashType, r.entryId});
+    return rows;
+}
+
+Row designatedRow(uint32_t kind, uint32_t id, uint32_t size = 0) {
+    return {kind, id, 0, 0, size, 0, kUnknownFlash, 0};
+}
+
+TEST(RegionTables, EveryRowWordForWord) {
+    EXPECT_EQ(rowsOf(gOstrelRegions), (std::vector<Row>{
+                                          {0, 0xC0, 0, 0, 0xFFFFFFFF, 0, kUnknownFlash, 0},
+                                          {1, 0x00, 0, 0x14000000, 0x03FFFFFF, 0, kUnknownFlash, 0},
+                                          {2, 0x80, 0, 0x14000000, 0x03FFFFFF, 0, kUnknownFlash, 0},
+                                      }));
+    EXPECT_EQ(rowsOf(gQuenzaRegions), (std::vector<Row>{
+                                          {0, 0xC0, 0, 0, 0xFFFFFFFF, 0, kUnknownFlash, 0},
+                                          {1, 0x00, 0, 0x10000000, 0x03FFFFFF, 0, kUnknownFlash, 0},
+                                          {2, 0x80, 0, 0x10000000, 0x03FFFFFF, 0, kUnknownFlash, 0},
+                                      }));
+    EXPECT_EQ(rowsOf(gDesignatedRegions),
+              (std::vector<Row>{designatedRow(3, 0xE0, 0x03FFFFFF), designatedRow(4, 0xE1),
+                                designatedRow(5, 0xE2), designatedRow(6, 0xE3), designatedRow(7, 0xE4),
+                                designatedRow(8, 0xE5), designatedRow(9, 0xE7)}));
+    EXPECT_EQ(rowsOf(gDesignatedRegionsQuenza),
+              (std::vector<Row>{designatedRow(3, 0xE0, 0x03FFFFFF), designatedRow(4, 0xE1),
+                                designatedRow(5, 0xE2), designatedRow(6, 0xE3), designatedRow(7, 0xE4),
+                                designatedRow(8, 0xE5), designatedRow(12, 0xE6), designatedRow(9, 0xE7)}));
+    EXPECT_EQ(rowsOf(gPalxRegions), (std::vector<Row>{
+                                        {0, 0xC0, 0, 0, 0xFFFFFFFF, 0, kUnknownFlash, 0},
+                                        {1, 0, 0, 0x10000000, 0x00200000, 0, kUnknownFlash, 0},
+                                        {2, 0, 0, 0x10000000, 0x00040000, 0, kUnknownFlash, 0},
+                                        {2, 1, 1, 0x10040000, 0x00040000, 0, kUnknownFlash, 0},
+                                        {2, 2, 2, 0x10080000, 0x00040000, 0, kUnknownFlash, 0},
+                                        {2, 3, 3, 0x100C0000, 0x00010000, 0, kUnknownFlash, 0},
+                                        {2, 4, 4, 0x100D0000, 0x00010000, 0, kUnknownFlash, 0},
+                                        {2, 5, 5, 0x100E0000, 0x00010000, 0, kUnknownFlash, 0},
+                                        {2, 6, 6, 0x100F0000, 0x00010000, 0, kUnknownFlash, 0},
+                                        {2, 7, 7, 0x10100000, 0x00010000, 0, kUnknownFlash, 0},
+                                        {10, 0x0A, 0x0A, 0x40300000, 0x00002000, 0, kUnknownFlash, 0},
+                                    }));
 }
 
 } // namespace
