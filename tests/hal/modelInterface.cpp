@@ -1,6 +1,7 @@
 #include "tests/hal/modelInterface.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 ModelInterface gModel;
@@ -108,6 +109,10 @@ ZELKOR_STATUS ialGetExpanders(void* instance, ZELKOR_EXPANDER_LIST** list) {
     if (instance != &gModel)
         return 4;
     *list = &gModel.listed;
+    if (gModel.heapList) {
+        *list = static_cast<ZELKOR_EXPANDER_LIST*>(std::calloc(1, sizeof(ZELKOR_EXPANDER_LIST)));
+        **list = gModel.listed;
+    }
     return 0;
 }
 
@@ -123,6 +128,7 @@ void ModelInterface::reset(zsim::Family family, uint32_t chipType) {
     calls.clear();
     failures.clear();
     designatedRegions = 1;
+    heapList = false;
     listed = ZELKOR_EXPANDER_LIST{};
     listed.expander.type = chipType;
     std::strncpy(listed.expander.name, zsim::familyName(family), sizeof listed.expander.name - 1);

@@ -35,8 +35,10 @@ struct ModelInterface {
     std::vector<InterfaceFailure> failures;
     // What the interface open sets in the handle.
     uint8_t designatedRegions = 1;
-    // The expander list the interface hands out (one record of the model's chip type).
+    // The expander list the interface hands out (one record of the model's chip type): this record itself,
+    // or with heapList a fresh copy of it that the caller frees.
     ZELKOR_EXPANDER_LIST listed{};
+    bool heapList = false;
 
     void reset(zsim::Family family, uint32_t chipType);
 };
