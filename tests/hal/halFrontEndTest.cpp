@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 
 #include <fstream>
+#include <regex>
 #include <unistd.h>
 
 namespace {
@@ -262,6 +263,54 @@ TEST_F(FrontEndToModel, GetListsTheExpanderFromTheOpenedHandle) {
     const CommandRun foreign = run({"-q", "-i", kTarget, "get", "avail"});
     EXPECT_EQ(foreign.status, 32);
     EXPECT_THAT(foreign.out, HasSubstr("Region does not contain a valid firmware image.\n"));
+}
+
+TEST_F(FrontEndToModel, LogHoldsTheFrontEndAndLibraryLinesInOrder) {
+    expander(zsim::Family::Quenza, 4);
+    const std::string path = testing::TempDir() + "hal_frontend_log_" + std::to_string(getpid());
+    const CommandRun r = run({"-l", path, "-q", "-y", "-r", "-i", kTarget, "set", "ipaddr", "10.1.2.3"});
+    EXPECT_EQ(r.status, 0);
+    std::vector<std::string> lines;
+    {
+        static const std::regex stamp(R"(^\d+/\d+/\d\d \d\d:\d\d:\d\d : )");
+        std::ifstream in(path);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(std::regex_replace(line, stamp, ""));
+    }
+    std::remove(path.c_str());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "******************** # Morvane LOG # *******************");
+    EXPECT_TRUE(
+        containsInOrder(lines, {
+                                   "INFO : morv::executeSetCmd : Entry.",
+                                   "INFO : morv::init : Entry.",
+                                   "INFO : zelkor::zelkor_open : Entry",
+                                   "INFO : zelkor::zelkor_open : Opening GEN3 HAL Library",
+                                   "INFO : zelkor_hal_GEN3::zelkor_hal_open : Entry",
+                                   "INFO : zelkor_hal_GEN3::zelkor_hal_open : Populating the region List",
+                                   "INFO : zelkor_hal_GEN3::halPopulateRegionList : Reading 84 bytes at "
+                                   "0x00000000 offset",
+                                   "INFO : zelkor_hal_GEN3::halPopulateRegionList : Reading 424 bytes at "
+                                   "0x00000100 offset",
+                                   "INFO : zelkor::zelkor_open : Exit",
+                                   "INFO : zelkor_hal_GEN3::zelkor_hal_getRegions : Region List Populated "
+                                   "successfully.",
+                                   "INFO : morv::init : Exit.",
+                                   "INFO : morv::setIpAddress : Entry.",
+                                   "INFO : zelkor::zelkor_setMorv : Entry",
+                                   "INFO : zelkor_hal_GEN3::zelkor_hal_setMorv : Getting HAL region List",
+                                   "INFO : zelkor_hal_GEN3::zelkor_hal_setMorv : Writing data in Ethernet "
+                                   "Configuration Page",
+                                   "INFO : morv::setIpAddress : Exit.",
+                                   "INFO : morv::resetExpander : Entry.",
+                                   "INFO : zelkor_hal_GEN3::zelkor_hal_resetExpander : Writing 4 bytes at "
+                                   "0xc3800200 offset",
+                                   "INFO : morv::resetExpander : Exit.",
+                                   "INFO : morv::executeSetCmd : Exit.",
+                                   "INFO : zelkor::zelkor_close : Entry",
+                                   "INFO : zelkor_hal_GEN3::zelkor_hal_close : Entry",
+                                   "INFO : morv::main : Exit.",
+                               }));
 }
 
 } // namespace
