@@ -250,6 +250,17 @@ TEST_P(IalTcpIdentity, IdentifiesTheChipOverTcp) {
     EXPECT_STREQ(e.ipAddress, "") << "over TCP no configuration page is read";
     EXPECT_EQ(list->next, nullptr);
     std::free(list);
+    // Product 0x223, and only it, reads one byte of the firmware header through the memory window.
+    size_t identityReads = 0;
+    for (const zsim::TcpReceivedFrame& frame : server().frames()) {
+        if (frame.offset != 0x14000028)
+            continue;
+        ++identityReads;
+        EXPECT_EQ(frame.kind, TcpFrameKind::Read);
+        EXPECT_EQ(frame.bufferId, 0xC0);
+        EXPECT_EQ(frame.length, 1u);
+    }
+    EXPECT_EQ(identityReads, c.productId == 0x223 ? 1u : 0u);
 }
 
 #define SAS "    sas-address 5000C500:12345678\n"
