@@ -41,12 +41,13 @@ void putBe(uint8_t* out, uint32_t value, unsigned bytes) {
 }
 
 TcpBytes replyFrame(uint8_t type, uint8_t transactionId, uint32_t value, const uint8_t* data, size_t size) {
-    TcpBytes frame(kReplyHeaderSize, 0);
+    TcpBytes frame(kReplyHeaderSize + size, 0);
     frame[0] = type;
     frame[1] = transactionId;
     putBe(&frame[4], static_cast<uint32_t>(kReplyHeaderSize + size), 4);
     putBe(&frame[24], value, 4);
-    frame.insert(frame.end(), data, data + size);
+    if (size > 0)
+        std::copy_n(data, size, frame.begin() + kReplyHeaderSize);
     return frame;
 }
 
