@@ -629,3 +629,34 @@ INSTANTIATE_TEST_SUITE_P(Resets, IalTcpReset, ::testing::Values(
 // clang-format on
 
 } // namespace
+
+namespace {
+
+TEST_F(IalTcpTest, BlockDownloadLogsItsBlocksAndTheFailingOne) {
+    startListed(kOstrelScenario);
+    zsim::TcpFault f = fault(zsim::TcpFrameKind::Write, zsim::TcpFaultKind::Fail, 2);
+    f.match.offset = 0x1800;
+    server().addFault(f);
+    LogCapture log;
+    std::vector<uint8_t> image(2500, 0x3C);
+    ZELKOR_REGION partition = region(ZELKOR_REGION_PARTITION, 0x85, 1);
+    EXPECT_EQ(ops_.download(instance_, &partition, 0x1000, 2500, nullptr, image.data()), 1u);
+    EXPECT_EQ(gProgressEvents, 0u) << "no progress for a download that failed";
+    const std::string module = "zelkor_ial_TCP::";
+    EXPECT_TRUE(containsInOrder(
+        log.lines(),
+        {"INFO : " + module + "zelkor_ial_checkRegion : Read/Write to FLASH",
+         "INFO : " + module +
+             "zelkor_ial_downloadRegion : Writing 2500 Bytes at 0x00001000 Offset using 0x85 Buffer ID",
+         "INFO : " + module + "tcpWriteBuffer_downloadInBlocks : Block size = 1024",
+         "INFO : " + module + "tcpWriteBuffer_downloadInBlocks : Number of blocks = 2",
+         "INFO : " + module + "tcpWriteBuffer_downloadInBlocks : Last block size = 452",
+         "ERROR : " + module +
+             "tcpWriteBuffer_downloadInBlocks : Writing 452 bytes at 00001800 offset **** FAILED ****",
+         "ERROR : " + module +
+             "zelkor_ial_downloadRegion : Writing 2500 Bytes at 0x00001000 Offset using 0x85 Buffer ID **** "
+             "FAILED "
+             "****"}));
+}
+
+} // namespace
