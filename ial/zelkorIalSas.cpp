@@ -424,7 +424,7 @@ ZELKOR_STATUS readDeviceSignature(const SAS_INSTANCE& inst, const char* fn, uint
 bool refusesIdentification(const SAS_INSTANCE* inst, ZELKOR_STATUS* result) {
     if (inst == nullptr || inst->handle == nullptr) {
         say("**** ERROR **** PtrZelkor is NULL");
-        *result = 0;
+        *result = kInvalidArguments;
         return true;
     }
     if (inst->handle->progress == nullptr) {
@@ -706,25 +706,24 @@ uint32_t pageLength(const SAS_INSTANCE& inst, uint16_t pageId, bool* readOk) {
     return *readOk ? static_cast<uint32_t>(header[0] | (header[1] << 8)) : 0;
 }
 
-// IP text of a VPD 0x85 reply: the first network address, at most 15 characters, never past the bytes
-// received, the page or the address's own length. Empty when the reply carries none.
-void vpdAddressText(const uint8_t* reply, uint32_t received, char (&out)[16]) {
+// IP text of a VPD 0x85 reply: the first network address, at most 15 characters. False when the reply,
+// as received and as its page length says, does not hold that much of the address.
+bool vpdAddressText(const uint8_t* reply, uint32_t received, char (&out)[16]) {
     out[0] = '\0';
-    if (received <= kVpdAddressAt)
-        return;
-    uint32_t end = received;
+    if (received < kVpdAddressAt)
+        return false;
     const uint32_t pageEnd = 4 + ((static_cast<uint32_t>(reply[2]) << 8) | reply[3]);
-    if (pageEnd < end)
-        end = pageEnd;
-    const uint32_t addressEnd = kVpdAddressAt + ((static_cast<uint32_t>(reply[6]) << 8) | reply[7]);
-    if (addressEnd < end)
-        end = addressEnd;
-    if (kVpdAddressAt + kVpdAddressLength < end)
-        end = kVpdAddressAt + kVpdAddressLength;
+    const uint32_t addressLength = (static_cast<uint32_t>(reply[6]) << 8) | reply[7];
+    const uint32_t wanted = addressLength < kVpdAddressLength ? addressLength : kVpdAddressLength;
+    if (kVpdAddressAt + wanted > received || kVpdAddressAt + wanted > pageEnd)
+        return false;
     size_t n = 0;
-    for (uint32_t at = kVpdAddressAt; at < end && reply[at] != '\0'; ++at)
-        out[n++] = static_cast<char>(reply[at]);
+    while (n < wanted && reply[kVpdAddressAt + n] != '\0') {
+        out[n] = static_cast<char>(reply[kVpdAddressAt + n]);
+        ++n;
+    }
     out[n] = '\0';
+    return true;
 }
 
 ZELKOR_STATUS fillEthernet(SAS_INSTANCE& inst, const EthernetFamily& family) {
@@ -784,12 +783,13 @@ ZELKOR_STATUS fillEthernet(SAS_INSTANCE& inst, const EthernetFamily& family) {
         uint32_t received = 0;
         status =
             zelkor_ial_inquiryVpd(inst.device, VPD_MANAGEMENT_NETWORK_ADDRESSES, reply.data(), &received);
+        if (status == 0 && !vpdAddressText(reply.data(), received, ip))
+            status = kShortRead;
         if (status != 0) {
             LOG_ERROR(handle, fn, "Unable to read VPD page **** FAILED ****");
             markEthernetUnknown(e);
             return status;
         }
-        vpdAddressText(reply.data(), received, ip);
         setText(mask, kUnknown);
         setText(gateway, kUnknown);
     }
@@ -1444,10 +1444,10 @@ ZELKOR_STATUS sasUploadRegion(void* instance, ZELKOR_REGION* region, uint32_t of
         say("WARN: This functionality is not supported in PALX");
         return kNotSupportedOnPalx;
     }
-    if (file != nullptr) {
-        std::fwrite(data, 1, size, file);
-        std::fflush(file);
-    }
+    // A file that did not take every byte is a failed upload.
+    if (file != nullptr && (std::fwrite(data, 1, size, file) != size || std::fflush(file) != 0) &&
+        status == 0)
+        status = kFailure;
     return status;
 }
 

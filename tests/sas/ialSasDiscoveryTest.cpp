@@ -168,6 +168,17 @@ TEST_F(SasModuleTest, AnswersExactlyTheSevenOperationNames) {
     EXPECT_EQ(version(&major, nullptr), 5u);
 }
 
+TEST_F(SasModuleTest, IdentificationNeedsAProgressCallback) {
+    sim::loadScenario("device sg0 ostrel\n sas-address 500605B0:0000A1C0\ndevice sg1 quenza\n");
+    handle_.progress = nullptr;
+    void* out = nullptr;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(open(kAddress, &out), 20u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "**** ERROR **** Invalid arguments**** ERROR **** Invalid arguments");
+    EXPECT_EQ(cdbs(), (std::vector<std::string>{kSignature, kSignature}));
+}
+
 TEST_F(SasModuleTest, OstrelRevisionProbeLeavesTheRegisterAsWritten) {
     sim::loadScenario("device sg0 ostrel\n sas-address 500605B0:0000A1C0\n revision 2\n"
                       " register 0xC00000A0 0x11 writable 0xFFFFFF7F\n");
@@ -529,6 +540,12 @@ std::vector<EthernetCase> ethernetCases() {
          "Unknown", "Unknown", "Unknown", 0xFFFFFFFFu, 0, ""},
         {"VpdReadFails", ostrel + " dhcp on\n fault inquiry:0x85 illegal-request\n", "Unknown", "Unknown",
          "Unknown", "Unknown", 0xFFFFFFFFu, 0, ""},
+        {"VpdAddressCutTo15Characters", ostrel + " dhcp on\n dhcp-address 10.100.200.250.77\n",
+         "10.100.200.250.", "Unknown", "Unknown", "0.10.247.17.34.51", 1, 32, ""},
+        {"VpdReplyShorterThanItsAddress", ostrel + " dhcp on\n fault inquiry:0x85 short 12\n", "Unknown",
+         "Unknown", "Unknown", "Unknown", 0xFFFFFFFFu, 0, ""},
+        {"VpdPageLengthShorterThanItsAddress", ostrel + " dhcp on\n fault inquiry:0x85 length 6\n", "Unknown",
+         "Unknown", "Unknown", "Unknown", 0xFFFFFFFFu, 0, ""},
         {"StatusRegisterUnreadable", ostrel + " fault read-buffer:0xC2:0x424000C0 illegal-request\n",
          "Unknown", "Unknown", "Unknown", "Unknown", 0xFFFFFFFFu, 0, ""},
     };

@@ -263,6 +263,12 @@ TEST_F(RegionOps, FileTransfers) {
     ASSERT_EQ(std::fread(back, 1, content.size(), out), content.size());
     EXPECT_EQ(std::string(back), content);
     std::fclose(out);
+
+    // A stream that takes no bytes fails the upload.
+    FILE* readOnly = std::fopen("/dev/null", "r");
+    ASSERT_NE(readOnly, nullptr);
+    EXPECT_EQ(upload(&designated, 0x10, content.size(), readOnly, nullptr), 1u);
+    std::fclose(readOnly);
 }
 
 // ---- the Ethernet field patch ----
