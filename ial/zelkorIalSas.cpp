@@ -140,8 +140,11 @@ class Trace {
 
 // ---- small helpers ----
 
+// Copies text into a fixed field, cut to fit and always terminated.
 template <size_t N> void setText(char (&field)[N], const char* text) {
-    std::snprintf(field, N, "%s", text);
+    const size_t n = strnlen(text, N - 1);
+    std::memcpy(field, text, n);
+    field[n] = '\0';
 }
 
 uint32_t littleEndian32(const uint8_t* at) {
