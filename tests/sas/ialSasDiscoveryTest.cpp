@@ -445,6 +445,28 @@ TEST_F(SasModuleTest, UnreadableClassDirectoryFailsTheOpen) {
     EXPECT_EQ(out, nullptr);
 }
 
+TEST_F(SasModuleTest, ListingFollowsDirectoryOrder) {
+    sim::loadScenario("device sg7 quenza\n board-name Q7\ndevice sg2 ostrel\n board-name O2\n");
+    options_.availWithoutAddress = 1;
+    ASSERT_EQ(open(0, &instance_), 0u);
+    ZELKOR_EXPANDER_LIST* list = nullptr;
+    ASSERT_EQ(getExpanders(instance_, &list), 0u);
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(list->next, nullptr);
+    EXPECT_EQ(FIELD(list->expander, name), "Q7 (Vellor_48)");
+    EXPECT_EQ(FIELD(list->next->expander, name), "O2 (Tolvane24)");
+    EXPECT_EQ(sas()->expander.type, 4u);
+    EXPECT_EQ(gExpanderType, 4u);
+}
+
+TEST_F(SasModuleTest, AddressZeroWithoutTheAvailOptionIsLookedFor) {
+    sim::loadScenario(kEnclosure);
+    void* out = nullptr;
+    EXPECT_EQ(open(0, &out), 20u);
+    EXPECT_FALSE(cdbs().empty());
+    EXPECT_EQ(heldDevices(), 0);
+}
+
 TEST_F(SasModuleTest, ListingWithoutExpandersFindsNone) {
     sim::loadScenario("device sg0 disk\ndevice sg1 palx\n");
     options_.availWithoutAddress = 1;
