@@ -26,8 +26,8 @@ constexpr uint32_t kWatchdogKind = 2;
 // Flash-table entries that end the walk: small ones of the reserved ids below 3.
 constexpr uint32_t kSmallEntrySize = 0x80000;
 constexpr uint32_t kReservedEntryIds = 3;
-// Partition rows take region ids from 0x80 up; 0xC0 and above name the memory window and the designated
-// buffers, which a partition must never alias.
+// Partition rows after the firmware partition (0x80) take region ids from 0x81 up; 0xC0 and above name the
+// memory window and the designated buffers, which a partition must never alias.
 constexpr uint32_t kFirstNonPartitionId = MEMORY_WINDOW_REGION_ID;
 
 constexpr const char* kAccessRead = "Reading %d bytes at 0x%08x offset";
@@ -82,6 +82,7 @@ void walkFlashTable(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const uint8_t* 
         // Entry 0 only resizes the firmware partition, which starts at the flash base.
         const bool inside = i == 0 ? e.size <= f.flashBytes
                                    : e.offset < f.flashBytes && e.size <= f.flashBytes - e.offset &&
+                                         regionId > FIRMWARE_PARTITION_REGION_ID &&
                                          regionId < kFirstNonPartitionId;
         if (!inside) {
             halLog(f, handle, fn, ZELKOR_LOG_WARN,

@@ -307,6 +307,7 @@ TEST_P(HalOpen, EntriesOutsideTheFlashAreSkipped) {
                                          {6, 0x2000, 0xFFFFF000},                  // wraps the address space
                                          {0x40, 0x80000, 0x100000}, // id beyond the partition ids
                                          {7, 0x80000, 0x300000},    // the one good entry
+                                         {0, 0x80000, 0x380000},    // the firmware partition's id again
                                      });
     EXPECT_EQ(open(), 0u);
     std::vector<ZELKOR_REGION> parts;
@@ -314,7 +315,8 @@ TEST_P(HalOpen, EntriesOutsideTheFlashAreSkipped) {
         parts = {regionRow(2, 0x87, 7, p.base + 0x300000, 0x80000)};
     else // Quenza names partitions by position, so the id does not matter to it
         parts = {regionRow(2, 0x84, 4, p.base + 0x100000, 0x80000, 0x40),
-                 regionRow(2, 0x85, 5, p.base + 0x300000, 0x80000, 7)};
+                 regionRow(2, 0x85, 5, p.base + 0x300000, 0x80000, 7),
+                 regionRow(2, 0x86, 6, p.base + 0x380000, 0x80000, 0)};
     EXPECT_EQ(regions(), withPartitions(ostrel ? 0x03FFFFFF : 0x100000, parts));
 }
 
