@@ -76,6 +76,7 @@ struct Real {
     decltype(&::statx) statx = ZSIM_NEXT(statx);
     decltype(&::access) access = ZSIM_NEXT(access);
     decltype(&::faccessat) faccessat = ZSIM_NEXT(faccessat);
+    decltype(&::nanosleep) nanosleep = ZSIM_NEXT(nanosleep);
 };
 
 Real& real() {
@@ -407,6 +408,16 @@ int sgIo(World& w, int fd, OpenDevice& open, sg_io_hdr* h) {
     if (command.direction == DataDirection::FromDevice || command.direction == DataDirection::Both)
         command.dataInLength = h->dxfer_len;
     const ScsiReply reply = executeScsi(*device, command);
+    if (w.enclosure->commandLatencyUs != 0) {
+        // The device's own time for the command: a real wait, not one of the program's sleeps.
+        const uint32_t us = w.enclosure->commandLatencyUs;
+        timespec request{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
+        timespec rest{};
+        const int saved = errno;
+        while (real().nanosleep(&request, &rest) != 0 && errno == EINTR)
+            request = rest;
+        errno = saved;
+    }
 
     std::string line = header(w, "cmd") + " dev=" + device->name() + field("fd", fd) +
                        " cdb=" + toHex(h->cmdp, h->cmd_len) + " dir=" + directionName(command.direction) +

@@ -78,6 +78,8 @@ enum class SysfsState { Present, Absent, Unreadable };
 
 struct Enclosure {
     SysfsState sysfs = SysfsState::Present;
+    // How long every SCSI command takes, in microseconds of real time (for benchmarks); 0: no wait.
+    uint32_t commandLatencyUs = 0;
     // Names listed in the class directory, in directory order: the devices and any extra entries.
     std::vector<std::string> entries;
     std::vector<std::unique_ptr<Device>> devices;

@@ -571,6 +571,9 @@ std::unique_ptr<Enclosure> parseScenario(const std::string& text, const std::str
         } else if (line.key == "entry") {
             line.expectArgs(1, 1);
             enclosure->entries.push_back(line.arg(0));
+        } else if (line.key == "command-latency") {
+            line.expectArgs(1, 1);
+            enclosure->commandLatencyUs = static_cast<uint32_t>(parseNumber(line, line.arg(0), 10000000));
         } else if (current) {
             applyDeviceKey(line, *current);
         } else {

@@ -12,6 +12,7 @@ TEST(Scenario, BuildsDevicesInDirectoryOrderWithTheirSettings) {
     const auto enclosure = parseScenario(R"(
 # two expanders and a disk
 entry foo
+command-latency 250
 device sg2 quenza
     sas-address 5000CCAB:0000ABCD   # separators allowed
     product 0x238
@@ -31,6 +32,7 @@ device sg1 ostrel
     no-page 0xFF01
 )");
     EXPECT_EQ(enclosure->entries, (std::vector<std::string>{"foo", "sg2", "sg0", "sg1"}));
+    EXPECT_EQ(enclosure->commandLatencyUs, 250u);
     ASSERT_EQ(enclosure->devices.size(), 3u);
     Device& quenza = *enclosure->devices[0];
     ASSERT_NE(quenza.expander, nullptr);
@@ -89,7 +91,9 @@ TEST(Scenario, ErrorsNameTheLine) {
           Case{"device sg0 ostrel\n fault write-buffer sideways\n", "test:2: unknown fault kind"},
           Case{"device sg0 ostrel\n page 0xFF10 ABC\n", "test:2: odd number of hex digits"},
           Case{"device sg0 ostrel\n flash 0x3FFFFFF 0102\n", "test:2: flash bytes beyond"},
-          Case{"sysfs maybe\n", "test:1: sysfs is present, absent or unreadable"}}) {
+          Case{"sysfs maybe\n", "test:1: sysfs is present, absent or unreadable"},
+          Case{"command-latency\n", "test:1: wrong number of values for 'command-latency'"},
+          Case{"command-latency 20000000\n", "test:1: value out of range"}}) {
         try {
             parseScenario(c.text, "test");
             ADD_FAILURE() << "accepted: " << c.text;

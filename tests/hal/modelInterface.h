@@ -1,0 +1,53 @@
+// A fake interface module in front of the simulator's expander model: memory-window reads and writes reach
+// the model's address space, flash-region reads and writes its data buffers, and the Ethernet request is
+// served the way the in-band module serves it (the selected field patched into the page). Every call is
+// recorded with the bytes it carried, and chosen calls can be made to fail.
+#ifndef TESTS_HAL_MODEL_INTERFACE_H
+#define TESTS_HAL_MODEL_INTERFACE_H
+
+#include "core/zelkor.h"
+#include "model/Expander.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct InterfaceCall {
+    std::string op; // "upload", "download" or "erase"
+    ZELKOR_REGION region{};
+    uint32_t offset = 0;
+    uint32_t size = 0;
+    std::vector<uint8_t> data; // downloads: every byte the size names, read from the caller's buffer
+};
+
+// Makes a call fail: the operation, optionally only at one offset, and the status it answers.
+struct InterfaceFailure {
+    std::string op;
+    std::optional<uint32_t> offset;
+    ZELKOR_STATUS status;
+};
+
+struct ModelInterface {
+    std::unique_ptr<zsim::Expander> expander;
+    ZELKOR_INSTANCE* handle = nullptr;
+    std::vector<InterfaceCall> calls;
+    std::vector<InterfaceFailure> failures;
+    // What the interface open sets in the handle.
+    uint8_t designatedRegions = 1;
+    // The expander list the interface hands out (one record of the model's chip type): this record itself,
+    // or with heapList a fresh copy of it that the caller frees.
+    ZELKOR_EXPANDER_LIST listed{};
+    bool heapList = false;
+
+    void reset(zsim::Family family, uint32_t chipType);
+};
+
+extern ModelInterface gModel;
+
+// The interface operations, as a module's slots.
+IAL_VECTORS modelInterfaceVectors();
+// A query function answering the interface operation names with the fake's operations.
+ZELKOR_GENERIC_FUNCTION modelInterfaceQuery(const char* name);
+
+#endif

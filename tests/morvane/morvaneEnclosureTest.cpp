@@ -1,0 +1,414 @@
+// Morvane as built, run under the simulated enclosure: every command with its options and answers, what it
+// prints, its exit status, and the exact bytes it writes to the expanders (WRITE BUFFER commands of the
+// simulator's trace). Nothing is written when a command is refused, declined, or fails before its write.
+#include "client/zsimClient.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace sim = zsim::client;
+using Words = std::vector<std::string>;
+using Writes = std::vector<std::string>;
+
+// The expanders of the scenario, by SAS address.
+const std::string kSwitch = "500605B00000A1C0"; // sg0, Ostrel switch
+const std::string kQuenza = "5000CCAB0400B7F0"; // sg1, Quenza
+const std::string kDhcpOn = "5000CCAB0400B800"; // sg2, Quenza with DHCP on
+const std::string kGen2 = "500605B00000A400";   // sg4, Ostrel Gen2
+
+// Their Ethernet pages as the devices hold them: length, id, address, mask, gateway, MAC, six reserved
+// bytes, DHCP state.
+const std::string kSwitchPage = "200010FFC0A80A14FFFFFF00C0A80A0100102030400000000000000000000000";
+const std::string kQuenzaPage = "200027FF0A010105FFFFFF000A00000100102030400100000000000000000000";
+
+const std::string kSwitchName = "BX700";
+const std::string kQuenzaName = "RX4800 (Kestan_48)";
+
+const std::string kApplyReset = "\nINFO: Apply reset to make the changes effective\n";
+const std::string kResetSent = "Expander reset request successfully sent to expander.\n";
+const std::string kChipReset = "3B01E900000000000300 000000";
+const std::string kWatchdogReset = "3B01E900000000000300 010001";
+
+std::string opened(const std::string& name) {
+    return "\nExpander: " + name + "\n\n\n";
+}
+
+// The page with the four bytes at byte offset `at` replaced.
+std::string pageWith(const std::string& page, size_t at, const std::string& bytes) {
+    std::string result = page;
+    result.replace(2 * at, 8, bytes);
+    return result;
+}
+
+std::string pageWrite(const std::string& device, const std::string& pageId, const std::string& page) {
+    return device + " 3B01E6" + pageId + "0020000000 " + page;
+}
+
+std::string quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    Writes writes; // "sgN CDB DATA" of every command that sent data to a device
+    std::string errors;
+};
+
+struct Case {
+    const char* label;
+    Words words;
+    std::string input;
+    int status;
+    std::string out;
+    Writes writes;
+};
+
+class Morvane : public testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/morvane-enclosure-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf " + quote(dir_)).c_str()); }
+
+    // Morvane with the words, standard input holding exactly the input, in a directory of its own.
+    Outcome run(const Words& words, const std::string& input = "") {
+        std::ofstream(dir_ + "/input", std::ios::binary) << input;
+        std::string command = "cd " + quote(dir_) + " && " + quote(ZSIM_WITH_ENCLOSURE) + " --trace trace " +
+                              quote(ENCLOSURE_SCENARIO) + " -- " + quote(MORVANE_BINARY);
+        for (const std::string& word : words)
+            command += " " + quote(word);
+        command += " <input 2>errors";
+        Outcome result;
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr)
+            return result;
+        char buffer[4096];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            result.out.append(buffer, n);
+        const int status = pclose(pipe);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.errors = readFile(dir_ + "/errors");
+        for (const sim::TraceEntry& e : sim::parseTrace(readFile(dir_ + "/trace")))
+            if (e.kind == "cmd" && e.at("dir") == "out")
+                result.writes.push_back(e.at("dev") + " " + e.at("cdb") + " " + e.at("out"));
+        return result;
+    }
+
+    void check(const Case& c) {
+        SCOPED_TRACE(c.label);
+        const Outcome r = run(c.words, c.input);
+        EXPECT_EQ(r.status, c.status) << r.errors;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.writes, c.writes);
+    }
+
+    std::string dir_;
+};
+
+// ---- set ----
+
+TEST_F(Morvane, SetWritesTheSelectedFieldOfTheEthernetPage) {
+    const std::string question = "Are you sure you want to set IP Address?(y/n):";
+    const Case cases[] = {
+        {"ipaddr with -y",
+         {"-q", "-y", "-i", kQuenza, "set", "ipaddr", "192.168.5.6"},
+         "",
+         0,
+         opened(kQuenzaName) + "\nSet IP address Successful\n" + kApplyReset + "\n",
+         {pageWrite("sg1", "FF27", pageWith(kQuenzaPage, 4, "C0A80506"))}},
+        {"ipaddr answered y",
+         {"-q", "-i", kQuenza, "set", "ipaddr", "192.168.5.6"},
+         "y\n",
+         0,
+         opened(kQuenzaName) + question + "\n" + "\nSet IP address Successful\n" + kApplyReset + "\n",
+         {pageWrite("sg1", "FF27", pageWith(kQuenzaPage, 4, "C0A80506"))}},
+        {"subnetmask answered junk, then Y",
+         {"-q", "-i", kQuenza, "set", "subnetmask", "255.255.0.0"},
+         "yes\nY\n",
+         0,
+         opened(kQuenzaName) + "Are you sure you want to set Subnet Mask?(y/n):\n" +
+             "Are you sure you want to set Subnet Mask?(y/n):\n" + "\nSet Subnet Mask Successful\n" +
+             kApplyReset + "\n",
+         {pageWrite("sg1", "FF27", pageWith(kQuenzaPage, 8, "FFFF0000"))}},
+        {"gateway with -f and -r resets afterwards",
+         {"-q", "-f", "-r", "-i", kQuenza, "set", "gateway", "10.1.1.254"},
+         "",
+         0,
+         opened(kQuenzaName) + "\nSet Gateway Successful\n" + "\n" + kResetSent + "\n",
+         {pageWrite("sg1", "FF27", pageWith(kQuenzaPage, 12, "0A0101FE")), "sg1 " + kChipReset}},
+        {"dhcp 1 with -w resets by watchdog",
+         {"-q", "-y", "-w", "-i", kQuenza, "set", "dhcp", "1"},
+         "",
+         0,
+         opened(kQuenzaName) + "\nDHCP status is enabled\n" + "\n" + kResetSent + "\n",
+         {pageWrite("sg1", "FF27", pageWith(kQuenzaPage, 28, "01000000")), "sg1 " + kWatchdogReset}},
+        {"dhcp 0 on the Ostrel switch",
+         {"-q", "-y", "-i", kSwitch, "set", "dhcp", "0"},
+         "",
+         0,
+         opened(kSwitchName) + "\nDHCP status is disabled\n" + kApplyReset + "\n",
+         {pageWrite("sg0", "FF10", kSwitchPage)}},
+        {"ipaddr on the Ostrel switch",
+         {"-q", "-y", "-i", kSwitch, "set", "ipaddr", "001.002.003.004"},
+         "",
+         0,
+         opened(kSwitchName) + "\nSet IP address Successful\n" + kApplyReset + "\n",
+         {pageWrite("sg0", "FF10", pageWith(kSwitchPage, 4, "01020304"))}},
+    };
+    for (const Case& c : cases)
+        check(c);
+}
+
+TEST_F(Morvane, SetWritesNothingWhenRefusedOrDeclined) {
+    const std::string question = "Are you sure you want to set Gateway?(y/n):";
+    const Case cases[] = {
+        {"answered n",
+         {"-q", "-i", kQuenza, "set", "gateway", "10.1.1.254"},
+         "n\n",
+         0x27,
+         opened(kQuenzaName) + question + "\n" + "Set operation aborted by user." + "\n\n",
+         {}},
+        {"input ends before an answer",
+         {"-q", "-i", kQuenza, "set", "gateway", "10.1.1.254"},
+         "",
+         0x27,
+         opened(kQuenzaName) + question + "\n" + "Set operation aborted by user." + "\n\n",
+         {}},
+        {"junk, then the input ends",
+         {"-q", "-r", "-i", kQuenza, "set", "gateway", "10.1.1.254"},
+         "maybe\n",
+         0x27,
+         opened(kQuenzaName) + question + "\n" + question + "\n" + "Set operation aborted by user." + "\n\n",
+         {}},
+        {"DHCP on",
+         {"-q", "-y", "-i", kDhcpOn, "set", "ipaddr", "1.2.3.4"},
+         "",
+         1,
+         opened("RX2400 (Vellor_48)") +
+             "ERROR: Dhcp is enabled so set ip address will not be effective.\n\n" +
+             "Command unsupported on attached expander.\n" + "\n\n",
+         {}},
+        {"invalid address",
+         {"-q", "-y", "-i", kQuenza, "set", "ipaddr", "1.2.3"},
+         "",
+         1,
+         opened(kQuenzaName) + "\nERROR : Invalid IP Address." + "\n\n",
+         {}},
+        {"invalid mask",
+         {"-q", "-y", "-r", "-i", kQuenza, "set", "subnetmask", "255.255.255.256"},
+         "",
+         1,
+         opened(kQuenzaName) + "\nERROR : Invalid Subnet Mask Address." + "\n\n",
+         {}},
+        {"invalid DHCP value",
+         {"-q", "-y", "-i", kQuenza, "set", "dhcp", "2"},
+         "",
+         5,
+         opened(kQuenzaName) + "\nInvalid argument.\n" + "\n",
+         {}},
+        {"Gen2 expander",
+         {"-q", "-y", "-i", kGen2, "set", "ipaddr", "1.2.3.4"},
+         "",
+         0x26,
+         opened("BX500 (Tolvane28)") + " \nCommand is not supported with attached Gen2 expander. \n" + "\n\n",
+         {}},
+    };
+    for (const Case& c : cases)
+        check(c);
+}
+
+// ---- reset ----
+
+TEST_F(Morvane, ResetExpAsksAndSendsTheChipReset) {
+    const std::string question = "Are you sure you want to reset Expander?(y/n):";
+    const Case cases[] = {
+        {"answered y",
+         {"-q", "-i", kQuenza, "reset", "exp"},
+         "y\n",
+         0,
+         opened(kQuenzaName) + question + "\n" + kResetSent + "\n",
+         {"sg1 " + kChipReset}},
+        {"-y with -w is still the chip reset",
+         {"-q", "-y", "-w", "-i", kSwitch, "reset", "exp"},
+         "",
+         0,
+         opened(kSwitchName) + kResetSent + "\n",
+         {"sg0 " + kChipReset}},
+        {"answered n",
+         {"-q", "-i", kQuenza, "reset", "exp"},
+         "n\n",
+         0x27,
+         opened(kQuenzaName) + question + "\n" + "Reset operation aborted by user\n" + "\n\n",
+         {}},
+        {"Gen2 expander",
+         {"-q", "-y", "-i", kGen2, "reset", "exp"},
+         "",
+         0x26,
+         opened("BX500 (Tolvane28)") + " \nCommand is not supported with attached Gen2 expander. \n" + "\n\n",
+         {}},
+    };
+    for (const Case& c : cases)
+        check(c);
+}
+
+// ---- get ----
+
+const std::string kListing = "1) BX700 (500605B0:0000A1C0)  (192.168.10.20) \n"
+                             "2) RX4800 (Kestan_48) (5000CCAB:0400B7F0)  (10.1.1.5) \n"
+                             "3) RX2400 (Vellor_48) (5000CCAB:0400B800)  (10.1.1.99) \n"
+                             "4) BX500 (Tolvane28) (500605B0:0000A400)  (10.0.0.14) \n";
+
+TEST_F(Morvane, GetListsAndShowsWithoutWriting) {
+    const std::string ipconfig = "          IP Address: 10.1.1.5\n"
+                                 "         Subnet Mask: 255.255.255.0\n"
+                                 "             Gateway: 10.0.0.1\n"
+                                 "         MAC Address: 0.16.32.48.64.1\n "
+                                 "         DHCP Status: Disabled\n";
+    const Case cases[] = {
+        {"avail without an address",
+         {"-q", "-i", "get", "avail"},
+         "n\n",
+         0,
+         opened(kSwitchName) + kListing + "\n",
+         {}},
+        {"avail of one expander",
+         {"-q", "-i", kQuenza, "get", "avail"},
+         "",
+         0,
+         opened(kQuenzaName) + "1) RX4800 (Kestan_48) (5000CCAB:0400B7F0)  (10.1.1.5) \n" + "\n",
+         {}},
+        {"ipconfig",
+         {"-q", "-i", kQuenza, "get", "ipconfig"},
+         "",
+         0,
+         opened(kQuenzaName) + ipconfig + "\n",
+         {}},
+        {"ipconfig with -w",
+         {"-q", "-w", "-i", kQuenza, "get", "ipconfig"},
+         "",
+         0,
+         opened(kQuenzaName) + ipconfig + "\n" + kResetSent + "\n",
+         {"sg1 " + kWatchdogReset}},
+        {"avail with -r",
+         {"-q", "-r", "-i", kSwitch, "get", "avail"},
+         "",
+         0,
+         opened(kSwitchName) + "1) BX700 (500605B0:0000A1C0)  (192.168.10.20) \n" + "\n" + kResetSent + "\n",
+         {"sg0 " + kChipReset}},
+        // Without an address no expander is meant: the reset is refused rather than sent to the first one.
+        {"avail with -r and no address",
+         {"-q", "-r", "-y", "-i", "get", "avail"},
+         "",
+         0x26,
+         opened(kSwitchName) + kListing +
+             "\nERROR: A reset needs the SAS address of the expander (-i <sas addr>); no expander was "
+             "reset.\n" +
+             "\n\n",
+         {}},
+    };
+    for (const Case& c : cases)
+        check(c);
+}
+
+TEST_F(Morvane, WithoutQuietTheBannerAndTheOpenAreShown) {
+    const std::string stars(80, '*');
+    const std::string banner =
+        "\n" + stars + "\n    Morvane\n\n    Expander IP Configuration Utility\n\n    Version: 19.1.0.0\n\n" +
+        stars + "\n\n";
+    const Outcome r = run({"-y", "-i", kQuenza, "set", "ipaddr", "192.168.5.6"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner + "Initializing Interface." + opened(kQuenzaName) +
+                         "\nSet IP address Successful\n" + kApplyReset + "\n");
+    EXPECT_EQ(r.writes, Writes{pageWrite("sg1", "FF27", pageWith(kQuenzaPage, 4, "C0A80506"))});
+}
+
+TEST_F(Morvane, NotAttachedAddressWritesNothing) {
+    const Outcome r = run({"-q", "-y", "-i", "5000000000000001", "reset", "exp"});
+    EXPECT_EQ(r.status, 0x26);
+    EXPECT_NE(r.out.find("Failed to Initialize Communication!\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(r.writes.empty());
+}
+
+// ---- log ----
+
+TEST_F(Morvane, LogHoldsTheCommandFromFrontEndToDevice) {
+    const Outcome r =
+        run({"-q", "-y", "-r", "-l", "command.log", "-i", kQuenza, "set", "gateway", "10.1.1.1"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::vector<std::string> lines;
+    {
+        static const std::regex stamp(R"(^\d+/\d+/\d\d \d\d:\d\d:\d\d : )");
+        std::istringstream in(readFile(dir_ + "/command.log"));
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty())
+                lines.push_back(std::regex_replace(line, stamp, ""));
+    }
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "******************** # Morvane LOG # *******************");
+    EXPECT_NE(lines[1].find(" -q -y -r -l command.log -i " + kQuenza + " set gateway 10.1.1.1"),
+              std::string::npos)
+        << lines[1];
+    const std::vector<std::string> wanted = {
+        "INFO : morv::main : Entry.",
+        "INFO : morv::executeSetCmd : Entry.",
+        "INFO : morv::init : Entry.",
+        "INFO : zelkor::zelkor_open : Entry",
+        "INFO : zelkor_ial_SAS::zelkor_ial_open : Entry",
+        "INFO : zelkor::zelkor_open : Opening GEN3 HAL Library",
+        "INFO : zelkor_hal_GEN3::zelkor_hal_open : Populating the region List",
+        "INFO : zelkor_hal_GEN3::halPopulateRegionList : Reading 84 bytes at 0x00000000 offset",
+        "INFO : zelkor_ial_SAS::zelkor_ial_uploadRegion : Uploading 84 bytes from 0x00000000 offset",
+        "INFO : zelkor_hal_GEN3::halPopulateRegionList : Reading 424 bytes at 0x00000100 offset",
+        "INFO : zelkor::zelkor_open : Exit",
+        "INFO : zelkor_hal_GEN3::zelkor_hal_getRegions : Region List Populated successfully.",
+        "INFO : morv::init : Exit.",
+        "INFO : morv::setGateway : Entry.",
+        "INFO : zelkor_hal_GEN3::zelkor_hal_setMorv : Writing data in Ethernet Configuration Page",
+        "INFO : zelkor_ial_SAS::zelkor_ial_downloadRegion : Downloading 742 bytes at 0x0000ff27 Offset",
+        "INFO : zelkor_ial_SAS::zelkor_ial_downloadRegion : Writing to Memory/Register using 0xe6 buffer Id",
+        "INFO : morv::setGateway : Exit.",
+        "INFO : morv::resetExpander : Entry.",
+        "INFO : zelkor_hal_GEN3::zelkor_hal_resetExpander : Writing 4 bytes at 0xc3800200 offset",
+        "INFO : zelkor_ial_SAS::zelkor_ial_downloadRegion : Writing to Memory/ Register using 0xe9 buffer Id",
+        "INFO : morv::resetExpander : Exit.",
+        "INFO : morv::executeSetCmd : Exit.",
+        "INFO : zelkor::zelkor_close : Entry",
+        "INFO : zelkor_hal_GEN3::zelkor_hal_close : Entry",
+        "INFO : zelkor_ial_SAS::zelkor_ial_close : Entry",
+        "INFO : morv::main : Exit.",
+    };
+    auto at = lines.begin();
+    for (const std::string& line : wanted) {
+        at = std::find(at, lines.end(), line);
+        ASSERT_NE(at, lines.end()) << "missing, in this order: " << line;
+        ++at;
+    }
+    EXPECT_EQ(r.writes,
+              (Writes{pageWrite("sg1", "FF27", pageWith(kQuenzaPage, 12, "0A010101")), "sg1 " + kChipReset}));
+}
+
+} // namespace
