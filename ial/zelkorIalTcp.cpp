@@ -510,19 +510,18 @@ ZELKOR_STATUS tcpUpload(void* instance, ZELKOR_REGION* region, uint32_t offset, 
     return 0;
 }
 
-// The whole file from its start, in a zeroed buffer of at least size bytes so that a file shorter than
-// the size asked for is never read past.
-ZELKOR_STATUS fileToBuffer(FILE* file, uint32_t size, CPtr<uint8_t>& out) {
+// The whole file from its start, in a new buffer; its length in bytes goes to length.
+ZELKOR_STATUS fileToBuffer(FILE* file, CPtr<uint8_t>& out, size_t* length) {
     if (std::fseek(file, 0, SEEK_END) != 0)
         return kNoMemory;
-    const long length = std::ftell(file);
-    if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0)
+    const long end = std::ftell(file);
+    if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0)
         return kNoMemory;
-    const size_t room = std::max<size_t>(static_cast<size_t>(length), size);
-    out.reset(static_cast<uint8_t*>(std::calloc(room, 1)));
+    *length = static_cast<size_t>(end);
+    out.reset(static_cast<uint8_t*>(std::calloc(*length + 1, 1)));
     if (out == nullptr)
         return kNoMemory;
-    if (std::fread(out.get(), 1, static_cast<size_t>(length), file) != static_cast<size_t>(length))
+    if (std::fread(out.get(), 1, *length, file) != *length)
         return kNoMemory;
     return 0;
 }
@@ -614,9 +613,15 @@ ZELKOR_STATUS tcpDownload(void* instance, ZELKOR_REGION* region, uint32_t offset
     CPtr<uint8_t> fileBuffer;
     if (file != nullptr) {
         LOG_INFO(handle, kDownload, "Converting File to Buffer");
-        if (const ZELKOR_STATUS status = fileToBuffer(file, size, fileBuffer); status != 0) {
+        size_t length = 0;
+        if (const ZELKOR_STATUS status = fileToBuffer(file, fileBuffer, &length); status != 0) {
             LOG_ERROR(handle, kDownload, "Unable to convert file to Buffer **** FAILED ****");
             return status;
+        }
+        // Only bytes the file holds are written; a size beyond its end is refused, not padded.
+        if (length < size) {
+            LOG_ERROR(handle, kDownload, "Invalid Arguments **** FAILED ****");
+            return kInvalidArgument;
         }
         buffer = fileBuffer.get();
     }

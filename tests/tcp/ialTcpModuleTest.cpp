@@ -513,18 +513,30 @@ TEST_F(IalTcpTest, RefusesBadTransferArgumentsWithoutSending) {
     EXPECT_TRUE(server().frames().empty());
 }
 
-TEST_F(IalTcpTest, DownloadsAFileShorterThanTheSizeWithoutReadingPastIt) {
+TEST_F(IalTcpTest, DownloadsFromAFileOnlyWhatTheFileHolds) {
     startListed(kOstrelScenario);
     FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
-    const TcpBytes content = {1, 2, 3, 4, 5, 6};
+    const TcpBytes content = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     std::fwrite(content.data(), 1, content.size(), file);
     ZELKOR_REGION designated = region(4, 0xE1);
+    ZELKOR_REGION window = region(ZELKOR_REGION_MEMORY, 0xC0);
+    // A size beyond the file's end is refused: bytes the file does not hold are never made up.
+    LogCapture log;
+    EXPECT_EQ(ops_.download(instance_, &designated, 0, 11, file, nullptr), 5u);
+    EXPECT_EQ(ops_.download(instance_, &window, 0x20000000, 12, file, nullptr), 5u);
+    EXPECT_TRUE(server().frames().empty());
+    EXPECT_TRUE(containsInOrder(
+        log.lines(),
+        {"ERROR : zelkor_ial_TCP::zelkor_ial_downloadRegion : Invalid Arguments **** FAILED ****"}));
+    // The whole file, or its start, goes out from the file's first byte whatever its position.
     ASSERT_EQ(ops_.download(instance_, &designated, 0, 10, file, nullptr), 0u);
+    ASSERT_EQ(ops_.download(instance_, &designated, 0x20, 6, file, nullptr), 0u);
     std::fclose(file);
     const std::vector<zsim::TcpReceivedFrame> frames = server().frames();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].data, (TcpBytes{1, 2, 3, 4, 5, 6, 0, 0, 0, 0}));
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].data, content);
+    EXPECT_EQ(frames[1].data, (TcpBytes{1, 2, 3, 4, 5, 6}));
 }
 
 TEST_F(IalTcpTest, ErasesRegionsWithTwelveBytesOfFF) {
