@@ -48,6 +48,7 @@ constexpr uint32_t kDownloadProgressEvents = 4;
 constexpr uint32_t kInvalidRegionIndex = 0xFF;
 constexpr uint32_t kEraseLength = 12;
 constexpr uint8_t kEthernetSizeCode = 0xE6;
+constexpr uint8_t kWriteBufferOperation = 0x3B;
 
 // ---- logging and console ----
 
@@ -570,6 +571,15 @@ ZELKOR_STATUS downloadFlash(const TCP_INSTANCE* tcp, const ZELKOR_REGION* region
         return kProgramFlashYourself;
     }
     const uint8_t bufferId = static_cast<uint8_t>(region->regionId);
+    // Every block's offset must fit the request, or the download would stop half-way through the flash.
+    const uint64_t lastBlock = uint64_t{offset} + (size - 1) / kFlashBlockSize * kFlashBlockSize;
+    uint8_t cdb[kTcpCdbSize];
+    if (lastBlock > UINT32_MAX ||
+        !tcpPrepareCdb(cdb, kWriteBufferOperation, bufferId, static_cast<uint32_t>(lastBlock),
+                       std::min(kFlashBlockSize, size), static_cast<uint8_t>(region->descriptorFlag))) {
+        LOG_ERROR(handle, kDownload, "Invalid Arguments **** FAILED ****");
+        return kInvalidArgument;
+    }
     LOG_INFO(handle, kDownload, kWritingText, static_cast<int>(size), offset, bufferId);
     constexpr const char* blocksFn = "tcpWriteBuffer_downloadInBlocks";
     LOG_INFO(handle, blocksFn, "Block size = %d", static_cast<int>(kFlashBlockSize));

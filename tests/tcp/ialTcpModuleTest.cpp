@@ -513,6 +513,38 @@ TEST_F(IalTcpTest, RefusesBadTransferArgumentsWithoutSending) {
     EXPECT_TRUE(server().frames().empty());
 }
 
+// Offsets and lengths the request cannot carry are refused before anything is sent, so that a flash
+// download never stops half-way for a block the command cannot address.
+TEST_F(IalTcpTest, RefusesTransfersTheRequestCannotAddressBeforeSending) {
+    startListed(kOstrelScenario);
+    std::vector<uint8_t> image(2048, 0x5A);
+    ZELKOR_REGION partition = region(ZELKOR_REGION_PARTITION, 0x85, 1);
+    ZELKOR_REGION window = region(ZELKOR_REGION_MEMORY, 0xC0);
+    ZELKOR_REGION wideId = region(ZELKOR_REGION_PARTITION, 0x185, 1);
+    const struct {
+        const char* what;
+        IAL_TRANSFER_FUNCTION op;
+        ZELKOR_REGION* region;
+        uint32_t offset;
+        uint32_t size;
+    } cases[] = {
+        {"second block beyond the 24-bit offset", ops_.download, &partition, 0xFFFC00, 2048},
+        {"offset beyond 24 bits", ops_.download, &partition, 0x1000000, 4},
+        {"flash read beyond 24 bits", ops_.upload, &partition, 0x1000000, 4},
+        {"memory write longer than 16 bits", ops_.download, &window, 0x20000000, 0x10000},
+        {"region id beyond a byte", ops_.download, &wideId, 0, 4},
+        {"region id beyond a byte, read", ops_.upload, &wideId, 0, 4},
+    };
+    std::vector<uint8_t> room(0x10000);
+    for (const auto& c : cases) {
+        std::copy(image.begin(), image.end(), room.begin());
+        EXPECT_EQ(c.op(instance_, c.region, c.offset, c.size, nullptr, room.data()), 5u) << c.what;
+        EXPECT_TRUE(server().frames().empty()) << c.what;
+        server().clearFrames();
+    }
+    EXPECT_EQ(gProgressEvents, 0u);
+}
+
 TEST_F(IalTcpTest, DownloadsFromAFileOnlyWhatTheFileHolds) {
     startListed(kOstrelScenario);
     FILE* file = std::tmpfile();
