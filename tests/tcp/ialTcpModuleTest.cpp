@@ -425,6 +425,11 @@ TEST_P(IalTcpIdentifyFailure, FailsTheListing) {
     EXPECT_EQ(ops_.getExpanders(instance_, &list), c.status);
     if (c.status != 0) {
         EXPECT_EQ(list, nullptr);
+        // The chip was not identified: the next listing on the connection identifies it again.
+        ASSERT_EQ(ops_.getExpanders(instance_, &list), 0u);
+        EXPECT_NE(list->expander.type, 0u);
+        EXPECT_STRNE(list->expander.name, "");
+        std::free(list);
         return;
     }
     std::free(list);
