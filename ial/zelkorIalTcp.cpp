@@ -604,10 +604,10 @@ ZELKOR_STATUS downloadFlash(const TCP_INSTANCE* tcp, const ZELKOR_REGION* region
     return 0;
 }
 
-ZELKOR_STATUS download(const TCP_INSTANCE* tcp, const ZELKOR_REGION* region, uint32_t offset, uint32_t size,
-                       const uint8_t* data) {
-    return checkRegion(tcp->handle, region) ? downloadFlash(tcp, region, offset, size, data)
-                                            : downloadMemory(tcp, region, offset, size, data);
+ZELKOR_STATUS download(const TCP_INSTANCE* tcp, const ZELKOR_REGION* region, bool flash, uint32_t offset,
+                       uint32_t size, const uint8_t* data) {
+    return flash ? downloadFlash(tcp, region, offset, size, data)
+                 : downloadMemory(tcp, region, offset, size, data);
 }
 
 ZELKOR_STATUS tcpDownload(void* instance, ZELKOR_REGION* region, uint32_t offset, uint32_t size, FILE* file,
@@ -620,6 +620,7 @@ ZELKOR_STATUS tcpDownload(void* instance, ZELKOR_REGION* region, uint32_t offset
     if (const ZELKOR_STATUS status = checkTransfer(handle, kDownload, region, size, file, buffer);
         status != 0)
         return status;
+    const bool flash = checkRegion(handle, region);
     CPtr<uint8_t> fileBuffer;
     if (file != nullptr) {
         LOG_INFO(handle, kDownload, "Converting File to Buffer");
@@ -635,7 +636,7 @@ ZELKOR_STATUS tcpDownload(void* instance, ZELKOR_REGION* region, uint32_t offset
         }
         buffer = fileBuffer.get();
     }
-    return download(tcp, region, offset, size, buffer);
+    return download(tcp, region, flash, offset, size, buffer);
 }
 
 ZELKOR_STATUS tcpErase(void* instance, ZELKOR_REGION* region) {
@@ -656,7 +657,9 @@ ZELKOR_STATUS tcpErase(void* instance, ZELKOR_REGION* region) {
     auto eraseOne = [&](const ZELKOR_REGION& target) {
         LOG_INFO(handle, fn, "Erasing region using 0x%02x Buffer ID", target.regionId);
         const ZELKOR_STATUS status =
-            target.regionId > 0xFF ? kInvalidArgument : download(tcp, &target, 0, kEraseLength, erase);
+            target.regionId > 0xFF
+                ? kInvalidArgument
+                : download(tcp, &target, checkRegion(handle, &target), 0, kEraseLength, erase);
         if (status != 0)
             LOG_ERROR(handle, fn, "Erasing region using 0x%02x Buffer ID **** FAILED ****", target.regionId);
         return status;

@@ -566,8 +566,16 @@ TEST_F(IalTcpTest, DownloadsFromAFileOnlyWhatTheFileHolds) {
     EXPECT_TRUE(containsInOrder(
         log.lines(),
         {"ERROR : zelkor_ial_TCP::zelkor_ial_downloadRegion : Invalid Arguments **** FAILED ****"}));
-    // The whole file, or its start, goes out from the file's first byte whatever its position.
+    // The whole file, or its start, goes out from the file's first byte whatever its position. The
+    // region is classified before the file is read.
+    LogCapture written;
     ASSERT_EQ(ops_.download(instance_, &designated, 0, 10, file, nullptr), 0u);
+    const std::string module = "INFO : zelkor_ial_TCP::";
+    EXPECT_TRUE(containsInOrder(
+        written.lines(),
+        {module + "zelkor_ial_checkRegion : Read/Write to FLASH",
+         module + "zelkor_ial_downloadRegion : Converting File to Buffer",
+         module + "zelkor_ial_downloadRegion : Writing 10 Bytes at 0x00000000 Offset using 0xe1 Buffer ID"}));
     ASSERT_EQ(ops_.download(instance_, &designated, 0x20, 6, file, nullptr), 0u);
     std::fclose(file);
     const std::vector<zsim::TcpReceivedFrame> frames = server().frames();
