@@ -48,6 +48,7 @@ constexpr uint32_t kDownloadProgressEvents = 4;
 constexpr uint32_t kInvalidRegionIndex = 0xFF;
 constexpr uint32_t kEraseLength = 12;
 constexpr uint8_t kEthernetSizeCode = 0xE6;
+constexpr uint8_t kWriteBufferOperation = 0x3B;
 
 // ---- logging and console ----
 
@@ -510,19 +511,18 @@ ZELKOR_STATUS tcpUpload(void* instance, ZELKOR_REGION* region, uint32_t offset, 
     return 0;
 }
 
-// The whole file from its start, in a zeroed buffer of at least size bytes so that a file shorter than
-// the size asked for is never read past.
-ZELKOR_STATUS fileToBuffer(FILE* file, uint32_t size, CPtr<uint8_t>& out) {
+// The whole file from its start, in a new buffer; its length in bytes goes to length.
+ZELKOR_STATUS fileToBuffer(FILE* file, CPtr<uint8_t>& out, size_t* length) {
     if (std::fseek(file, 0, SEEK_END) != 0)
         return kNoMemory;
-    const long length = std::ftell(file);
-    if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0)
+    const long end = std::ftell(file);
+    if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0)
         return kNoMemory;
-    const size_t room = std::max<size_t>(static_cast<size_t>(length), size);
-    out.reset(static_cast<uint8_t*>(std::calloc(room, 1)));
+    *length = static_cast<size_t>(end);
+    out.reset(static_cast<uint8_t*>(std::calloc(*length + 1, 1)));
     if (out == nullptr)
         return kNoMemory;
-    if (std::fread(out.get(), 1, static_cast<size_t>(length), file) != static_cast<size_t>(length))
+    if (std::fread(out.get(), 1, *length, file) != *length)
         return kNoMemory;
     return 0;
 }
@@ -571,6 +571,15 @@ ZELKOR_STATUS downloadFlash(const TCP_INSTANCE* tcp, const ZELKOR_REGION* region
         return kProgramFlashYourself;
     }
     const uint8_t bufferId = static_cast<uint8_t>(region->regionId);
+    // Every block's offset must fit the request, or the download would stop half-way through the flash.
+    const uint64_t lastBlock = uint64_t{offset} + (size - 1) / kFlashBlockSize * kFlashBlockSize;
+    uint8_t cdb[kTcpCdbSize];
+    if (lastBlock > UINT32_MAX ||
+        !tcpPrepareCdb(cdb, kWriteBufferOperation, bufferId, static_cast<uint32_t>(lastBlock),
+                       std::min(kFlashBlockSize, size), static_cast<uint8_t>(region->descriptorFlag))) {
+        LOG_ERROR(handle, kDownload, "Invalid Arguments **** FAILED ****");
+        return kInvalidArgument;
+    }
     LOG_INFO(handle, kDownload, kWritingText, static_cast<int>(size), offset, bufferId);
     constexpr const char* blocksFn = "tcpWriteBuffer_downloadInBlocks";
     LOG_INFO(handle, blocksFn, "Block size = %d", static_cast<int>(kFlashBlockSize));
@@ -595,10 +604,10 @@ ZELKOR_STATUS downloadFlash(const TCP_INSTANCE* tcp, const ZELKOR_REGION* region
     return 0;
 }
 
-ZELKOR_STATUS download(const TCP_INSTANCE* tcp, const ZELKOR_REGION* region, uint32_t offset, uint32_t size,
-                       const uint8_t* data) {
-    return checkRegion(tcp->handle, region) ? downloadFlash(tcp, region, offset, size, data)
-                                            : downloadMemory(tcp, region, offset, size, data);
+ZELKOR_STATUS download(const TCP_INSTANCE* tcp, const ZELKOR_REGION* region, bool flash, uint32_t offset,
+                       uint32_t size, const uint8_t* data) {
+    return flash ? downloadFlash(tcp, region, offset, size, data)
+                 : downloadMemory(tcp, region, offset, size, data);
 }
 
 ZELKOR_STATUS tcpDownload(void* instance, ZELKOR_REGION* region, uint32_t offset, uint32_t size, FILE* file,
@@ -611,16 +620,23 @@ ZELKOR_STATUS tcpDownload(void* instance, ZELKOR_REGION* region, uint32_t offset
     if (const ZELKOR_STATUS status = checkTransfer(handle, kDownload, region, size, file, buffer);
         status != 0)
         return status;
+    const bool flash = checkRegion(handle, region);
     CPtr<uint8_t> fileBuffer;
     if (file != nullptr) {
         LOG_INFO(handle, kDownload, "Converting File to Buffer");
-        if (const ZELKOR_STATUS status = fileToBuffer(file, size, fileBuffer); status != 0) {
+        size_t length = 0;
+        if (const ZELKOR_STATUS status = fileToBuffer(file, fileBuffer, &length); status != 0) {
             LOG_ERROR(handle, kDownload, "Unable to convert file to Buffer **** FAILED ****");
             return status;
         }
+        // Only bytes the file holds are written; a size beyond its end is refused, not padded.
+        if (length < size) {
+            LOG_ERROR(handle, kDownload, "Invalid Arguments **** FAILED ****");
+            return kInvalidArgument;
+        }
         buffer = fileBuffer.get();
     }
-    return download(tcp, region, offset, size, buffer);
+    return download(tcp, region, flash, offset, size, buffer);
 }
 
 ZELKOR_STATUS tcpErase(void* instance, ZELKOR_REGION* region) {
@@ -641,7 +657,9 @@ ZELKOR_STATUS tcpErase(void* instance, ZELKOR_REGION* region) {
     auto eraseOne = [&](const ZELKOR_REGION& target) {
         LOG_INFO(handle, fn, "Erasing region using 0x%02x Buffer ID", target.regionId);
         const ZELKOR_STATUS status =
-            target.regionId > 0xFF ? kInvalidArgument : download(tcp, &target, 0, kEraseLength, erase);
+            target.regionId > 0xFF
+                ? kInvalidArgument
+                : download(tcp, &target, checkRegion(handle, &target), 0, kEraseLength, erase);
         if (status != 0)
             LOG_ERROR(handle, fn, "Erasing region using 0x%02x Buffer ID **** FAILED ****", target.regionId);
         return status;

@@ -20,7 +20,6 @@ uint8_t gTransactionID = 0;
 namespace {
 
 constexpr const char* kModule = "zelkor_ial_TCP";
-constexpr uint32_t kRequestTimeoutField = 300000;
 constexpr uint32_t kQueryCode = 0x000003FC;
 constexpr uint8_t kHeaderCode = 0x0A;
 constexpr uint8_t kOpReadBuffer = 0x3C;
@@ -324,7 +323,7 @@ void tcpBuildRequestHeader(TCP_REQUEST_HEADER& header, uint8_t frameType, uint8_
     header.headerCode = kHeaderCode;
     putBe(header.bytesSent, frameType == kTcpFrameWrite ? total : static_cast<uint32_t>(sizeof header), 4);
     putBe(header.totalLength, total, 4);
-    putBe(header.timeout, kRequestTimeoutField, 4);
+    putBe(header.timeout, kTcpRequestTimeoutMs, 4);
     if (tunnelAddress != nullptr)
         std::memcpy(header.tunnelAddress, tunnelAddress, kTcpTunnelAddressSize);
     header.cdbLength = kHeaderCode;

@@ -94,9 +94,11 @@ bool tcpParseResponse(const uint8_t* frame, size_t arrived, uint32_t* status);
 // ---- request protocol ----
 
 // A busy answer (or an unexpected frame before the exchange got going) is followed by a resend after a
-// short wait, at most this many times; then the request is given up.
-constexpr uint32_t kTcpBusyRetries = 50;
+// short wait. An expander stays busy through long flash work, so the request is given up only after it
+// has been busy for as long as the time-out it carries.
+constexpr uint32_t kTcpRequestTimeoutMs = 300000;
 constexpr uint32_t kTcpBusyWaitMs = 200;
+constexpr uint32_t kTcpBusyRetries = kTcpRequestTimeoutMs / kTcpBusyWaitMs;
 // Frames that neither carry wanted data nor end the exchange (empty or surplus DATA, late busy
 // answers) are tolerated up to this many per exchange.
 constexpr uint32_t kTcpMaxIdleFrames = 64;

@@ -425,6 +425,11 @@ TEST_P(IalTcpIdentifyFailure, FailsTheListing) {
     EXPECT_EQ(ops_.getExpanders(instance_, &list), c.status);
     if (c.status != 0) {
         EXPECT_EQ(list, nullptr);
+        // The chip was not identified: the next listing on the connection identifies it again.
+        ASSERT_EQ(ops_.getExpanders(instance_, &list), 0u);
+        EXPECT_NE(list->expander.type, 0u);
+        EXPECT_STRNE(list->expander.name, "");
+        std::free(list);
         return;
     }
     std::free(list);
@@ -513,18 +518,70 @@ TEST_F(IalTcpTest, RefusesBadTransferArgumentsWithoutSending) {
     EXPECT_TRUE(server().frames().empty());
 }
 
-TEST_F(IalTcpTest, DownloadsAFileShorterThanTheSizeWithoutReadingPastIt) {
+// Offsets and lengths the request cannot carry are refused before anything is sent, so that a flash
+// download never stops half-way for a block the command cannot address.
+TEST_F(IalTcpTest, RefusesTransfersTheRequestCannotAddressBeforeSending) {
+    startListed(kOstrelScenario);
+    std::vector<uint8_t> image(2048, 0x5A);
+    ZELKOR_REGION partition = region(ZELKOR_REGION_PARTITION, 0x85, 1);
+    ZELKOR_REGION window = region(ZELKOR_REGION_MEMORY, 0xC0);
+    ZELKOR_REGION wideId = region(ZELKOR_REGION_PARTITION, 0x185, 1);
+    const struct {
+        const char* what;
+        IAL_TRANSFER_FUNCTION op;
+        ZELKOR_REGION* region;
+        uint32_t offset;
+        uint32_t size;
+    } cases[] = {
+        {"second block beyond the 24-bit offset", ops_.download, &partition, 0xFFFC00, 2048},
+        {"offset beyond 24 bits", ops_.download, &partition, 0x1000000, 4},
+        {"flash read beyond 24 bits", ops_.upload, &partition, 0x1000000, 4},
+        {"memory write longer than 16 bits", ops_.download, &window, 0x20000000, 0x10000},
+        {"region id beyond a byte", ops_.download, &wideId, 0, 4},
+        {"region id beyond a byte, read", ops_.upload, &wideId, 0, 4},
+    };
+    std::vector<uint8_t> room(0x10000);
+    for (const auto& c : cases) {
+        std::copy(image.begin(), image.end(), room.begin());
+        EXPECT_EQ(c.op(instance_, c.region, c.offset, c.size, nullptr, room.data()), 5u) << c.what;
+        EXPECT_TRUE(server().frames().empty()) << c.what;
+        server().clearFrames();
+    }
+    EXPECT_EQ(gProgressEvents, 0u);
+}
+
+TEST_F(IalTcpTest, DownloadsFromAFileOnlyWhatTheFileHolds) {
     startListed(kOstrelScenario);
     FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
-    const TcpBytes content = {1, 2, 3, 4, 5, 6};
+    const TcpBytes content = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     std::fwrite(content.data(), 1, content.size(), file);
     ZELKOR_REGION designated = region(4, 0xE1);
+    ZELKOR_REGION window = region(ZELKOR_REGION_MEMORY, 0xC0);
+    // A size beyond the file's end is refused: bytes the file does not hold are never made up.
+    LogCapture log;
+    EXPECT_EQ(ops_.download(instance_, &designated, 0, 11, file, nullptr), 5u);
+    EXPECT_EQ(ops_.download(instance_, &window, 0x20000000, 12, file, nullptr), 5u);
+    EXPECT_TRUE(server().frames().empty());
+    EXPECT_TRUE(containsInOrder(
+        log.lines(),
+        {"ERROR : zelkor_ial_TCP::zelkor_ial_downloadRegion : Invalid Arguments **** FAILED ****"}));
+    // The whole file, or its start, goes out from the file's first byte whatever its position. The
+    // region is classified before the file is read.
+    LogCapture written;
     ASSERT_EQ(ops_.download(instance_, &designated, 0, 10, file, nullptr), 0u);
+    const std::string module = "INFO : zelkor_ial_TCP::";
+    EXPECT_TRUE(containsInOrder(
+        written.lines(),
+        {module + "zelkor_ial_checkRegion : Read/Write to FLASH",
+         module + "zelkor_ial_downloadRegion : Converting File to Buffer",
+         module + "zelkor_ial_downloadRegion : Writing 10 Bytes at 0x00000000 Offset using 0xe1 Buffer ID"}));
+    ASSERT_EQ(ops_.download(instance_, &designated, 0x20, 6, file, nullptr), 0u);
     std::fclose(file);
     const std::vector<zsim::TcpReceivedFrame> frames = server().frames();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].data, (TcpBytes{1, 2, 3, 4, 5, 6, 0, 0, 0, 0}));
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].data, content);
+    EXPECT_EQ(frames[1].data, (TcpBytes{1, 2, 3, 4, 5, 6}));
 }
 
 TEST_F(IalTcpTest, ErasesRegionsWithTwelveBytesOfFF) {

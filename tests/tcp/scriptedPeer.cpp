@@ -42,7 +42,7 @@ std::string testLoopbackAddress(unsigned attempt) {
     for (char c : name)
         hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
     hash += attempt;
-    return "127.84." + std::to_string((hash >> 8) & 0xFF) + "." + std::to_string(hash % 254 + 1);
+    return "127.0.0." + std::to_string(hash % 253 + 2);
 }
 
 namespace {

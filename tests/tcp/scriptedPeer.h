@@ -35,7 +35,7 @@ PeerStep answerEach(size_t count, Bytes bytes);
 PeerStep closeFin();
 PeerStep closeRst();
 
-// A loopback address (127.84.x.y) derived from the running test's name, so that tests running side
+// A loopback address (127.0.0.x, never .1) derived from the running test's name, so that tests running side
 // by side on the fixed port do not meet.
 std::string testLoopbackAddress(unsigned attempt);
 

@@ -133,7 +133,34 @@ TEST_F(TcpExchange, UnknownFrameBeforeTheReplyCausesAResend) {
     EXPECT_EQ(sent[2 * kReadRequest + 1] + 1, sent[2 * kReadRequest + kWriteRequest4 + 1]);
 }
 
-// An expander that stays busy: the request is given up after the bounded number of resends.
+// An expander busy with a long flash operation answers busy for a long while: a minute of busy answers
+// (one resend every 200 ms) is waited out, read and write alike.
+TEST_F(TcpExchange, ExpanderBusyForAMinuteIsWaitedOut) {
+    constexpr size_t kBusyAnswers = 60000 / kTcpBusyWaitMs;
+    std::vector<PeerStep> steps;
+    for (size_t i = 0; i < kBusyAnswers; ++i) {
+        steps.push_back(expect(kReadRequest));
+        steps.push_back(send(responseFrame(kTcpResponseBusy)));
+    }
+    steps.push_back(expect(kReadRequest));
+    steps.push_back(send(dataFrame({1, 2, 3, 4}) + responseFrame(0)));
+    for (size_t i = 0; i < kBusyAnswers; ++i) {
+        steps.push_back(expect(kWriteRequest4));
+        steps.push_back(send(responseFrame(kTcpResponseBusy)));
+    }
+    steps.push_back(expect(kWriteRequest4));
+    steps.push_back(send(responseFrame(0)));
+    start(steps);
+    Bytes out;
+    ASSERT_EQ(readRegister(out), 0u);
+    EXPECT_EQ(out, (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(writeRegister({1, 2, 3, 4}), 0u);
+    EXPECT_EQ(gSleptMs, 2 * 60000u);
+    EXPECT_EQ(finish().size(), (kBusyAnswers + 1) * (kReadRequest + kWriteRequest4));
+}
+
+// An expander that stays busy: the request is given up once it has been busy for as long as the
+// request's own time-out field (300000 ms) grants.
 struct EndlessBusyCase {
     const char* what;
     bool write;
@@ -151,6 +178,7 @@ TEST_P(TcpEndlessBusy, GivesUpAfterTheLastResend) {
     const ZELKOR_STATUS status = GetParam().write ? writeRegister({1, 2, 3, 4}) : readRegister(out);
     EXPECT_EQ(status, 1u);
     EXPECT_EQ(gSleepCalls, kTcpBusyRetries);
+    EXPECT_EQ(gSleptMs, 300000u);
     EXPECT_EQ(finish().size(), (1 + kTcpBusyRetries) * requestSize);
 }
 
