@@ -242,6 +242,37 @@ const std::vector<ResetCase> kResets = {
      {},
      0,
      0},
+    // The watchdog reset is a reset request too: the peer hangs up once it has it.
+    {"Ostrel watchdog reset dropped by the TCP peer went out",
+     &kOstrel,
+     kTcp,
+     2,
+     {{"download", 0x40800000, 62}},
+     0,
+     {{'W', 0x40800000, 0xC02DC6C0}},
+     {},
+     0,
+     0},
+    {"Quenza watchdog reset dropped by the TCP peer went out",
+     &kQuenza,
+     kTcp,
+     2,
+     {{"download", 0x42000000, 62}},
+     0,
+     {{'W', 0x42000000, 0x802DC6C0}},
+     {},
+     0,
+     0},
+    {"Quenza watchdog reset failure over TCP",
+     &kQuenza,
+     kTcp,
+     2,
+     {{"download", 0x42000000, 1}},
+     1,
+     {{'W', 0x42000000, 0x802DC6C0}},
+     {},
+     0,
+     0},
     {"Quenza 62 in-band is a failure",
      &kQuenza,
      kSas,
@@ -325,6 +356,9 @@ TEST_F(HalRegisterTest, ResetLogLines) {
     openOn(kQuenza, kCom);
     gModel.failures = {{"download", 0x43C00004, 24}};
     EXPECT_EQ(reset(2), 24u);
+    openOn(kOstrel, kTcp);
+    gModel.failures = {{"download", 0x40800000, 62}};
+    EXPECT_EQ(reset(2), 0u);
     EXPECT_TRUE(containsInOrder(
         log_->lines(),
         {"INFO : zelkor_hal_PALX::zelkor_hal_resetExpander : Writing 0x50414c58 at 0xc0000200 at offset. "
@@ -341,7 +375,10 @@ TEST_F(HalRegisterTest, ResetLogLines) {
          "INFO : zelkor_hal_GEN3::zelkor_hal_resetExpander : Writing 4 bytes at 0x43c00004 offset",
          "ERROR : zelkor_hal_GEN3::zelkor_hal_resetExpander : Writing 4 bytes at 0x43c00004 offset **** "
          "FAILED ****",
-         "ERROR : zelkor_hal_GEN3::zelkor_hal_resetExpander : Failed to change BOOT address "}));
+         "ERROR : zelkor_hal_GEN3::zelkor_hal_resetExpander : Failed to change BOOT address ",
+         "INFO : zelkor_hal_OSTREL::zelkor_hal_resetExpander : Writing 4 bytes at 0x40800000 offset",
+         "INFO : zelkor_hal_OSTREL::zelkor_hal_resetExpander : Updating the return value after successfully "
+         "sending the \"reset\" request to the Expander over Ethernet interface"}));
 }
 
 TEST_F(HalRegisterTest, ResetChecksItsInstance) {
