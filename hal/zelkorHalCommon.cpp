@@ -615,12 +615,13 @@ ZELKOR_STATUS halSetSmartCli(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
     uint32_t misc = 0;
     ZELKOR_STATUS status = 0;
     if (f.smartCliMergesBit) {
-        // The write is announced once, ahead of the read it depends on.
+        // The write is announced once, ahead of the read it depends on; failures are only returned.
+        constexpr AccessLog kQuiet{.announce = false, .failure = false};
         halLog(f, hi->handle, fn, ZELKOR_LOG_INFO, kAccessWrite, kRegisterBytes, f.miscControl);
-        status = readRegister(f, hi, window, fn, f.miscControl, &misc, {.announce = false});
+        status = readRegister(f, hi, window, fn, f.miscControl, &misc, kQuiet);
         if (status != 0)
             return status;
-        return writeRegister(f, hi, window, fn, f.miscControl, misc | SMART_CLI_BIT, {.announce = false});
+        return writeRegister(f, hi, window, fn, f.miscControl, misc | SMART_CLI_BIT, kQuiet);
     }
     status = readRegister(f, hi, window, fn, f.miscControl, &misc);
     if (status != 0)

@@ -150,6 +150,63 @@ TEST_F(HalRegisterTest, SmartCliSetsBitTenOfMiscControl) {
     }
 }
 
+// What each family logs around the register accesses of smart CLI, failures included: Ostrel announces
+// its write once, ahead of the read, and logs no failure; Quenza announces each access and its failure.
+TEST_F(HalRegisterTest, SmartCliLogLines) {
+    struct Case {
+        const FamilyCase* family;
+        const char* failingOp;
+        std::vector<std::string> lines;
+    };
+    const std::string ostrel = "zelkor_hal_OSTREL::zelkor_hal_setSmartCli : ";
+    const std::string quenza = "zelkor_hal_GEN3::zelkor_hal_setSmartCli : ";
+    const Case cases[] = {
+        {&kOstrel,
+         nullptr,
+         {"INFO : " + ostrel + "Entry", "INFO : " + ostrel + "Getting HAL region List",
+          "INFO : " + ostrel + "Writing 4 bytes at 0x40900018 offset"}},
+        {&kOstrel,
+         "upload",
+         {"INFO : " + ostrel + "Entry", "INFO : " + ostrel + "Getting HAL region List",
+          "INFO : " + ostrel + "Writing 4 bytes at 0x40900018 offset"}},
+        {&kOstrel,
+         "download",
+         {"INFO : " + ostrel + "Entry", "INFO : " + ostrel + "Getting HAL region List",
+          "INFO : " + ostrel + "Writing 4 bytes at 0x40900018 offset"}},
+        {&kQuenza,
+         nullptr,
+         {"INFO : " + quenza + "Entry", "INFO : " + quenza + "Getting HAL region List",
+          "INFO : " + quenza + "Reading 4 bytes at 0x42400018 offset",
+          "INFO : " + quenza + "Writing 4 bytes at 0x42400018 offset"}},
+        {&kQuenza,
+         "upload",
+         {"INFO : " + quenza + "Entry", "INFO : " + quenza + "Getting HAL region List",
+          "INFO : " + quenza + "Reading 4 bytes at 0x42400018 offset",
+          "ERROR : " + quenza + "Reading 4 bytes at 0x42400018 offset **** FAILED ****"}},
+        {&kQuenza,
+         "download",
+         {"INFO : " + quenza + "Entry", "INFO : " + quenza + "Getting HAL region List",
+          "INFO : " + quenza + "Reading 4 bytes at 0x42400018 offset",
+          "INFO : " + quenza + "Writing 4 bytes at 0x42400018 offset",
+          "ERROR : " + quenza + "Writing 4 bytes at 0x42400018 offset **** FAILED ****"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.family->name) + " " + (c.failingOp ? c.failingOp : "ok"));
+        openOn(*c.family);
+        log_.reset();
+        log_ = std::make_unique<LogCapture>();
+        if (c.failingOp != nullptr)
+            gModel.failures = {{c.failingOp, std::nullopt, 24}};
+        EXPECT_EQ(op<HAL_INSTANCE_FUNCTION>("zelkor_hal_setSmartCli")(hi_), c.failingOp ? 24u : 0u);
+        std::vector<std::string> lines;
+        for (const std::string& line : log_->lines())
+            if (line.find("zelkor_hal_setSmartCli") != std::string::npos)
+                lines.push_back(line);
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(close(), 0u);
+    }
+}
+
 // ---- resets ----
 
 struct ResetCase {
