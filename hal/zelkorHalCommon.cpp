@@ -122,10 +122,13 @@ ZELKOR_STATUS foreignHeaderOnDebugPort(const HalFamily& f, ZELKOR_INSTANCE* hand
     const char* fn = "halPopulateRegionList";
     std::fputs("\n\nWARN: Invalid FW Header present in Flash\n", stdout);
     halLog(f, handle, fn, ZELKOR_LOG_WARN, "Invalid FW Header present in Flash");
+    // Without an option block nothing shows the command is one of those let on.
     const ZELKOR_SHARED_VARS* options = handle->options;
-    const uint32_t command = options != nullptr ? options->commandIndex : 0;
-    const uint32_t sub = options != nullptr ? options->subCommandIndex : 0;
-    if ((command == 0 && sub < 2) || (command == 3 && (sub == 3 || sub == 4))) {
+    const bool letOn =
+        options != nullptr &&
+        ((options->commandIndex == 0 && options->subCommandIndex < 2) ||
+         (options->commandIndex == 3 && (options->subCommandIndex == 3 || options->subCommandIndex == 4)));
+    if (letOn) {
         std::fflush(stdout);
         return 0;
     }

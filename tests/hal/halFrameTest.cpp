@@ -454,6 +454,18 @@ TEST_F(HalTest, QuenzaForeignHeaderOverTheDebugPort) {
         log_->lines(), "WARN : zelkor_hal_GEN3::halPopulateRegionList : Invalid FW Header present in Flash"));
 }
 
+// Without an option block nothing shows the command is one of the register commands: 32.
+TEST_F(HalTest, QuenzaForeignHeaderOverTheDebugPortWithoutOptionsIs32) {
+    use(kQuenza);
+    handle_.interface = ZELKOR_INTERFACE_COM;
+    handle_.options = nullptr;
+    writeHeader({1, 2, 3});
+    const std::string out = printed([&] { EXPECT_EQ(open(), 32u); });
+    EXPECT_EQ(out, "\n\nWARN: Invalid FW Header present in Flash\n"
+                   "INFO: Only reg get/set commands are supported in this mode\n"
+                   "INFO: Please refer user guide for details.\n");
+}
+
 // Ostrel has no such mode: a foreign header is 32 on every interface.
 TEST_F(HalTest, OstrelForeignHeaderOverTheDebugPortIs32) {
     handle_.interface = ZELKOR_INTERFACE_COM;
