@@ -122,10 +122,13 @@ ZELKOR_STATUS foreignHeaderOnDebugPort(const HalFamily& f, ZELKOR_INSTANCE* hand
     const char* fn = "halPopulateRegionList";
     std::fputs("\n\nWARN: Invalid FW Header present in Flash\n", stdout);
     halLog(f, handle, fn, ZELKOR_LOG_WARN, "Invalid FW Header present in Flash");
+    // Without an option block nothing shows the command is one of those let on.
     const ZELKOR_SHARED_VARS* options = handle->options;
-    const uint32_t command = options != nullptr ? options->commandIndex : 0;
-    const uint32_t sub = options != nullptr ? options->subCommandIndex : 0;
-    if ((command == 0 && sub < 2) || (command == 3 && (sub == 3 || sub == 4))) {
+    const bool letOn =
+        options != nullptr &&
+        ((options->commandIndex == 0 && options->subCommandIndex < 2) ||
+         (options->commandIndex == 3 && (options->subCommandIndex == 3 || options->subCommandIndex == 4)));
+    if (letOn) {
         std::fflush(stdout);
         return 0;
     }
@@ -262,19 +265,24 @@ ZELKOR_STATUS beginRegisterOperation(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi
     return 0;
 }
 
+// A TCP peer hangs up once it has taken a reset request (chip or watchdog): the request went out.
+bool resetRequestWentOut(const HalFamily& f, ZELKOR_INSTANCE* handle, ZELKOR_STATUS status) {
+    if (status != HAL_CONNECTION_DROPPED || handle->interface != kInterfaceTcp)
+        return false;
+    halLog(f, handle, "zelkor_hal_resetExpander", ZELKOR_LOG_INFO,
+           "Updating the return value after successfully sending the \"reset\" request to the Expander "
+           "over Ethernet interface");
+    return true;
+}
+
 ZELKOR_STATUS chipReset(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window) {
     const char* fn = "zelkor_hal_resetExpander";
     ZELKOR_INSTANCE* handle = hi->handle;
     const uint32_t first = f.chipResetTextsNameKey ? f.chipResetKey : kRegisterBytes;
     halLog(f, handle, fn, ZELKOR_LOG_INFO, f.chipResetAnnounce, first, f.chipResetRegister);
     const ZELKOR_STATUS status = halWriteWord(hi, window, f.chipResetRegister, f.chipResetKey);
-    // A TCP peer hangs up once it has taken the reset request: the request went out.
-    if (status == HAL_CONNECTION_DROPPED && handle->interface == kInterfaceTcp) {
-        halLog(f, handle, fn, ZELKOR_LOG_INFO,
-               "Updating the return value after successfully sending the \"reset\" request to the Expander "
-               "over Ethernet interface");
+    if (resetRequestWentOut(f, handle, status))
         return 0;
-    }
     if (status != 0)
         halLog(f, handle, fn, ZELKOR_LOG_ERROR, f.chipResetFailed, first, f.chipResetRegister);
     return status;
@@ -297,9 +305,16 @@ ZELKOR_STATUS watchdogReset(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKOR_
         }
     }
     const uint32_t watchdog = debugPort ? f.watchdogRegisterDebugPort : f.watchdogRegister;
-    ZELKOR_STATUS status = writeRegister(f, hi, window, fn, watchdog, f.watchdogWord);
-    if (status != 0 || !debugPort)
+    halLog(f, handle, fn, ZELKOR_LOG_INFO, kAccessWrite, kRegisterBytes, watchdog);
+    ZELKOR_STATUS status = halWriteWord(hi, window, watchdog, f.watchdogWord);
+    if (resetRequestWentOut(f, handle, status))
+        return 0;
+    if (status != 0) {
+        halLog(f, handle, fn, ZELKOR_LOG_ERROR, kAccessWriteFailed, kRegisterBytes, watchdog);
         return status;
+    }
+    if (!debugPort)
+        return 0;
     uint32_t misc = 0;
     status = readRegister(f, hi, window, fn, f.miscControl, &misc);
     if (status != 0)
@@ -603,12 +618,13 @@ ZELKOR_STATUS halSetSmartCli(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
     uint32_t misc = 0;
     ZELKOR_STATUS status = 0;
     if (f.smartCliMergesBit) {
-        // The write is announced once, ahead of the read it depends on.
+        // The write is announced once, ahead of the read it depends on; failures are only returned.
+        constexpr AccessLog kQuiet{.announce = false, .failure = false};
         halLog(f, hi->handle, fn, ZELKOR_LOG_INFO, kAccessWrite, kRegisterBytes, f.miscControl);
-        status = readRegister(f, hi, window, fn, f.miscControl, &misc, {.announce = false});
+        status = readRegister(f, hi, window, fn, f.miscControl, &misc, kQuiet);
         if (status != 0)
             return status;
-        return writeRegister(f, hi, window, fn, f.miscControl, misc | SMART_CLI_BIT, {.announce = false});
+        return writeRegister(f, hi, window, fn, f.miscControl, misc | SMART_CLI_BIT, kQuiet);
     }
     status = readRegister(f, hi, window, fn, f.miscControl, &misc);
     if (status != 0)

@@ -150,6 +150,63 @@ TEST_F(HalRegisterTest, SmartCliSetsBitTenOfMiscControl) {
     }
 }
 
+// What each family logs around the register accesses of smart CLI, failures included: Ostrel announces
+// its write once, ahead of the read, and logs no failure; Quenza announces each access and its failure.
+TEST_F(HalRegisterTest, SmartCliLogLines) {
+    struct Case {
+        const FamilyCase* family;
+        const char* failingOp;
+        std::vector<std::string> lines;
+    };
+    const std::string ostrel = "zelkor_hal_OSTREL::zelkor_hal_setSmartCli : ";
+    const std::string quenza = "zelkor_hal_GEN3::zelkor_hal_setSmartCli : ";
+    const Case cases[] = {
+        {&kOstrel,
+         nullptr,
+         {"INFO : " + ostrel + "Entry", "INFO : " + ostrel + "Getting HAL region List",
+          "INFO : " + ostrel + "Writing 4 bytes at 0x40900018 offset"}},
+        {&kOstrel,
+         "upload",
+         {"INFO : " + ostrel + "Entry", "INFO : " + ostrel + "Getting HAL region List",
+          "INFO : " + ostrel + "Writing 4 bytes at 0x40900018 offset"}},
+        {&kOstrel,
+         "download",
+         {"INFO : " + ostrel + "Entry", "INFO : " + ostrel + "Getting HAL region List",
+          "INFO : " + ostrel + "Writing 4 bytes at 0x40900018 offset"}},
+        {&kQuenza,
+         nullptr,
+         {"INFO : " + quenza + "Entry", "INFO : " + quenza + "Getting HAL region List",
+          "INFO : " + quenza + "Reading 4 bytes at 0x42400018 offset",
+          "INFO : " + quenza + "Writing 4 bytes at 0x42400018 offset"}},
+        {&kQuenza,
+         "upload",
+         {"INFO : " + quenza + "Entry", "INFO : " + quenza + "Getting HAL region List",
+          "INFO : " + quenza + "Reading 4 bytes at 0x42400018 offset",
+          "ERROR : " + quenza + "Reading 4 bytes at 0x42400018 offset **** FAILED ****"}},
+        {&kQuenza,
+         "download",
+         {"INFO : " + quenza + "Entry", "INFO : " + quenza + "Getting HAL region List",
+          "INFO : " + quenza + "Reading 4 bytes at 0x42400018 offset",
+          "INFO : " + quenza + "Writing 4 bytes at 0x42400018 offset",
+          "ERROR : " + quenza + "Writing 4 bytes at 0x42400018 offset **** FAILED ****"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.family->name) + " " + (c.failingOp ? c.failingOp : "ok"));
+        openOn(*c.family);
+        log_.reset();
+        log_ = std::make_unique<LogCapture>();
+        if (c.failingOp != nullptr)
+            gModel.failures = {{c.failingOp, std::nullopt, 24}};
+        EXPECT_EQ(op<HAL_INSTANCE_FUNCTION>("zelkor_hal_setSmartCli")(hi_), c.failingOp ? 24u : 0u);
+        std::vector<std::string> lines;
+        for (const std::string& line : log_->lines())
+            if (line.find("zelkor_hal_setSmartCli") != std::string::npos)
+                lines.push_back(line);
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(close(), 0u);
+    }
+}
+
 // ---- resets ----
 
 struct ResetCase {
@@ -242,6 +299,57 @@ const std::vector<ResetCase> kResets = {
      {},
      0,
      0},
+    {"Ostrel watchdog reset failure is reported",
+     &kOstrel,
+     kSas,
+     2,
+     {{"download", 0x40800000, 24}},
+     24,
+     {{'W', 0x40800000, 0xC02DC6C0}},
+     {},
+     0,
+     0},
+    {"Ostrel boot address failure stops the watchdog reset over the debug port",
+     &kOstrel,
+     kCom,
+     2,
+     {{"download", 0x40F00004, 24}},
+     24,
+     {{'W', 0x40F00004, 0x14000000}},
+     {},
+     0,
+     0},
+    // The watchdog reset is a reset request too: the peer hangs up once it has it.
+    {"Ostrel watchdog reset dropped by the TCP peer went out",
+     &kOstrel,
+     kTcp,
+     2,
+     {{"download", 0x40800000, 62}},
+     0,
+     {{'W', 0x40800000, 0xC02DC6C0}},
+     {},
+     0,
+     0},
+    {"Quenza watchdog reset dropped by the TCP peer went out",
+     &kQuenza,
+     kTcp,
+     2,
+     {{"download", 0x42000000, 62}},
+     0,
+     {{'W', 0x42000000, 0x802DC6C0}},
+     {},
+     0,
+     0},
+    {"Quenza watchdog reset failure over TCP",
+     &kQuenza,
+     kTcp,
+     2,
+     {{"download", 0x42000000, 1}},
+     1,
+     {{'W', 0x42000000, 0x802DC6C0}},
+     {},
+     0,
+     0},
     {"Quenza 62 in-band is a failure",
      &kQuenza,
      kSas,
@@ -325,6 +433,9 @@ TEST_F(HalRegisterTest, ResetLogLines) {
     openOn(kQuenza, kCom);
     gModel.failures = {{"download", 0x43C00004, 24}};
     EXPECT_EQ(reset(2), 24u);
+    openOn(kOstrel, kTcp);
+    gModel.failures = {{"download", 0x40800000, 62}};
+    EXPECT_EQ(reset(2), 0u);
     EXPECT_TRUE(containsInOrder(
         log_->lines(),
         {"INFO : zelkor_hal_PALX::zelkor_hal_resetExpander : Writing 0x50414c58 at 0xc0000200 at offset. "
@@ -341,7 +452,10 @@ TEST_F(HalRegisterTest, ResetLogLines) {
          "INFO : zelkor_hal_GEN3::zelkor_hal_resetExpander : Writing 4 bytes at 0x43c00004 offset",
          "ERROR : zelkor_hal_GEN3::zelkor_hal_resetExpander : Writing 4 bytes at 0x43c00004 offset **** "
          "FAILED ****",
-         "ERROR : zelkor_hal_GEN3::zelkor_hal_resetExpander : Failed to change BOOT address "}));
+         "ERROR : zelkor_hal_GEN3::zelkor_hal_resetExpander : Failed to change BOOT address ",
+         "INFO : zelkor_hal_OSTREL::zelkor_hal_resetExpander : Writing 4 bytes at 0x40800000 offset",
+         "INFO : zelkor_hal_OSTREL::zelkor_hal_resetExpander : Updating the return value after successfully "
+         "sending the \"reset\" request to the Expander over Ethernet interface"}));
 }
 
 TEST_F(HalRegisterTest, ResetChecksItsInstance) {

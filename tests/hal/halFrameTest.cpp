@@ -427,6 +427,86 @@ TEST_P(HalOpen, NullArgumentsAreRefused) {
 INSTANTIATE_TEST_SUITE_P(Families, HalOpen, testing::Values(kOstrelRows, kQuenzaRows),
                          [](const auto& info) { return std::string(info.param.family->name); });
 
+// The rows each family lists, written out as the device's address map has them (not taken from the
+// module's own tables): a blank flash on an interface that wants the designated regions.
+TEST_F(HalTest, EachFamilyListsItsOwnRows) {
+    const auto r = [](uint32_t kind, uint32_t id, uint32_t index, uint32_t base, uint32_t size) {
+        return regionRow(kind, id, index, base, size);
+    };
+    const std::vector<ZELKOR_REGION> designatedHead = {
+        r(3, 0xE0, 0, 0, 0x03FFFFFF), r(4, 0xE1, 0, 0, 0), r(5, 0xE2, 0, 0, 0),
+        r(6, 0xE3, 0, 0, 0),          r(7, 0xE4, 0, 0, 0), r(8, 0xE5, 0, 0, 0),
+    };
+    std::vector<ZELKOR_REGION> ostrel = {r(0, 0xC0, 0, 0, 0xFFFFFFFF), r(1, 0x00, 0, 0x14000000, 0x03FFFFFF),
+                                         r(2, 0x80, 0, 0x14000000, 0x03FFFFFF)};
+    ostrel.insert(ostrel.end(), designatedHead.begin(), designatedHead.end());
+    ostrel.push_back(r(9, 0xE7, 0, 0, 0));
+    std::vector<ZELKOR_REGION> quenza = {r(0, 0xC0, 0, 0, 0xFFFFFFFF), r(1, 0x00, 0, 0x10000000, 0x03FFFFFF),
+                                         r(2, 0x80, 0, 0x10000000, 0x03FFFFFF)};
+    quenza.insert(quenza.end(), designatedHead.begin(), designatedHead.end());
+    quenza.push_back(r(12, 0xE6, 0, 0, 0));
+    quenza.push_back(r(9, 0xE7, 0, 0, 0));
+    const std::vector<ZELKOR_REGION> palx = {
+        r(0, 0xC0, 0, 0, 0xFFFFFFFF),
+        r(1, 0, 0, 0x10000000, 0x00200000),
+        r(2, 0, 0, 0x10000000, 0x00040000),
+        r(2, 1, 1, 0x10040000, 0x00040000),
+        r(2, 2, 2, 0x10080000, 0x00040000),
+        r(2, 3, 3, 0x100C0000, 0x00010000),
+        r(2, 4, 4, 0x100D0000, 0x00010000),
+        r(2, 5, 5, 0x100E0000, 0x00010000),
+        r(2, 6, 6, 0x100F0000, 0x00010000),
+        r(2, 7, 7, 0x10100000, 0x00010000),
+        r(10, 0x0A, 0x0A, 0x40300000, 0x00002000),
+    };
+    struct Case {
+        const FamilyCase* family;
+        const std::vector<ZELKOR_REGION>* rows;
+    };
+    for (const Case& c : {Case{&kOstrel, &ostrel}, Case{&kQuenza, &quenza}, Case{&kPalx, &palx}}) {
+        SCOPED_TRACE(c.family->name);
+        use(*c.family);
+        EXPECT_EQ(open(), 0u);
+        EXPECT_EQ(regions(), *c.rows);
+    }
+}
+
+// What open logs on its way through a valid header and flash table, in order.
+TEST_F(HalTest, OpenLogsItsWayThroughTheFlash) {
+    struct Case {
+        const FamilyCase* family;
+        std::vector<std::string> lines;
+    };
+    const std::string ostrel = "INFO : zelkor_hal_OSTREL::";
+    const std::string quenza = "INFO : zelkor_hal_GEN3::";
+    const Case cases[] = {
+        {&kOstrel,
+         {ostrel + "zelkor_hal_open : Entry", ostrel + "zelkor_hal_open : Populating the region List",
+          ostrel + "halPopulateRegionList : Reading the Firmware header ",
+          ostrel + "halPopulateRegionList : Validating the Firmware header ",
+          ostrel + "halPopulateRegionList : Reading the Flash table information",
+          ostrel + "halPopulateRegionList : Updating the region list "}},
+        {&kQuenza,
+         {quenza + "zelkor_hal_open : Entry", quenza + "zelkor_hal_open : Populating the region List",
+          quenza + "halPopulateRegionList : Reading 84 bytes at 0x00000000 offset",
+          quenza + "halPopulateRegionList : Reading 424 bytes at 0x00000100 offset"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.family->name);
+        use(*c.family);
+        log_.reset();
+        log_ = std::make_unique<LogCapture>();
+        writeFamilyHeader(0x100);
+        gModel.expander->writeFlashTable(0x100, kThreePartitions);
+        EXPECT_EQ(open(), 0u);
+        std::vector<std::string> lines;
+        for (const std::string& line : log_->lines())
+            if (line.find("zelkor_hal_") != std::string::npos)
+                lines.push_back(line);
+        EXPECT_EQ(lines, c.lines);
+    }
+}
+
 // Quenza over the debug port lets the register commands on with a foreign header.
 TEST_F(HalTest, QuenzaForeignHeaderOverTheDebugPort) {
     struct Case {
@@ -452,6 +532,18 @@ TEST_F(HalTest, QuenzaForeignHeaderOverTheDebugPort) {
     }
     EXPECT_TRUE(containsLine(
         log_->lines(), "WARN : zelkor_hal_GEN3::halPopulateRegionList : Invalid FW Header present in Flash"));
+}
+
+// Without an option block nothing shows the command is one of the register commands: 32.
+TEST_F(HalTest, QuenzaForeignHeaderOverTheDebugPortWithoutOptionsIs32) {
+    use(kQuenza);
+    handle_.interface = ZELKOR_INTERFACE_COM;
+    handle_.options = nullptr;
+    writeHeader({1, 2, 3});
+    const std::string out = printed([&] { EXPECT_EQ(open(), 32u); });
+    EXPECT_EQ(out, "\n\nWARN: Invalid FW Header present in Flash\n"
+                   "INFO: Only reg get/set commands are supported in this mode\n"
+                   "INFO: Please refer user guide for details.\n");
 }
 
 // Ostrel has no such mode: a foreign header is 32 on every interface.

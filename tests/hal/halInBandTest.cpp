@@ -146,6 +146,19 @@ TEST_P(InBandOpen, UnreadableHeaderOrTableWarnsWith26) {
     }
 }
 
+// The count byte of the table (offset 2) comes from the device: claiming 255 entries lets the erased flash
+// after the three real ones be read as entries, and none of them becomes a row.
+TEST_P(InBandOpen, CountByteFromTheDeviceAddsNoErasedEntries) {
+    const std::string keys = std::string(kPartitions) + "    flash 0x102 FF\n";
+    EXPECT_EQ(regionsAfterOpen(keys, 0), rows(0x100000, GetParam().partitions));
+}
+
+// A table said to lie past the end of the flash is not read: the dynamic regions are missing (26).
+TEST_P(InBandOpen, TableOffsetPastTheFlashWarnsWith26) {
+    const std::string keys = std::string(kPartitions) + "    flash-table-offset 0x03FFFFF0\n";
+    EXPECT_EQ(regionsAfterOpen(keys, 26), rows(0x03FFFFFF, {}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Families, InBandOpen, testing::Values(kOstrel, kQuenza),
                          [](const auto& info) { return std::string(info.param.kind); });
 
