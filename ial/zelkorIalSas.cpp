@@ -1410,6 +1410,8 @@ ZELKOR_STATUS sasUploadRegion(void* instance, ZELKOR_REGION* region, uint32_t of
         data = forFile.get();
     }
     const auto descriptor = static_cast<uint8_t>(region->descriptorFlag);
+    // Every read must bring all the bytes asked for: a short one fails like a failed one, so that the
+    // caller never takes unfilled bytes for the region's content.
     ZELKOR_STATUS status = 0;
     if (flash) {
         LOG_INFO(handle, fn, "Reading from Flash using 0x%x buffer Id", region->regionId);
@@ -1419,7 +1421,7 @@ ZELKOR_STATUS sasUploadRegion(void* instance, ZELKOR_REGION* region, uint32_t of
             const uint32_t at = offset + done;
             LOG_INFO(handle, fn, "Reading from Flash using 0x%x buffer Id at Offset 0x%08x ",
                      region->regionId, at);
-            status = zelkor_ial_readData(region->regionId, data + done, chunk, inst->device, at, descriptor);
+            status = readWhole(*inst, region->regionId, data + done, chunk, at, descriptor);
             if (status != 0) {
                 say("%s", kReadFailedNotice);
                 LOG_ERROR(handle, fn,
@@ -1437,7 +1439,7 @@ ZELKOR_STATUS sasUploadRegion(void* instance, ZELKOR_REGION* region, uint32_t of
         LOG_INFO(handle, fn, "Reading from Memory/Register using 0x%x buffer Id", SAS_BUFFER_REGISTER);
         const uint32_t address = offset + region->base;
         LOG_INFO(handle, fn, "Exact offset after adding the base is 0x%08x\n", address);
-        status = zelkor_ial_readData(region->regionId, data, size, inst->device, address, descriptor);
+        status = readWhole(*inst, region->regionId, data, size, address, descriptor);
         if (status != 0) {
             LOG_ERROR(handle, fn, "Reading from Memory/Register using 0x%x buffer Id **** FAILED ****",
                       SAS_BUFFER_REGISTER);

@@ -272,6 +272,76 @@ TEST_F(RegionOps, FileTransfers) {
     std::fclose(readOnly);
 }
 
+// ---- transfers that do not cross whole ----
+
+// Every case runs on the Quenza expander of kTwoFamilies (its block is the last, so the fault is its).
+struct ShortTransferCase {
+    const char* label;
+    const char* fault;
+    bool write;
+    bool erase;
+    ZELKOR_REGION region;
+    uint32_t offset;
+    uint32_t size;
+    ZELKOR_STATUS status;
+    size_t commandsSent;
+    const char* logLine;
+};
+
+void PrintTo(const ShortTransferCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class ShortTransfer : public SasModuleTest, public testing::WithParamInterface<ShortTransferCase> {};
+
+TEST_P(ShortTransfer, FailsTheOperation) {
+    const ShortTransferCase& c = GetParam();
+    std::string scenario = kTwoFamilies;
+    if (c.fault[0] != '\0')
+        scenario += std::string("    fault ") + c.fault + "\n";
+    sim::loadScenario(scenario);
+    openOn(kQuenzaAddress);
+    ZELKOR_REGION region = c.region;
+    std::vector<uint8_t> data(c.size, 0x5A);
+    testing::internal::CaptureStdout();
+    ZELKOR_STATUS status = 0;
+    if (c.erase)
+        status = erase(&region);
+    else if (c.write)
+        status = download(&region, c.offset, c.size, nullptr, data.data());
+    else
+        status = upload(&region, c.offset, c.size, nullptr, data.data());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(sim::commands().size(), c.commandsSent);
+    EXPECT_TRUE(containsLine(log_->lines(), c.logLine)) << c.logLine;
+    if (c.write && !c.erase && c.region.kind != ZELKOR_REGION_MEMORY) {
+        EXPECT_EQ(sProgressEvents, static_cast<int>(c.commandsSent) - 1); // none for the short chunk
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Regions, ShortTransfer,
+    testing::Values(
+        ShortTransferCase{"UploadMemoryWord", "read-buffer:0xC0:0x42400018 short 2", false, false, window(),
+                          0x42400018u, 4, 1, 1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_uploadRegion : Reading from Memory/Register "
+                          "using 0xc2 buffer Id **** FAILED ****"},
+        ShortTransferCase{"UploadFlashChunk", "read-buffer:0x80 short 100 skip=1", false, false,
+                          region(ZELKOR_REGION_PARTITION, 0x80), 0, 0x30000, 1, 2,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_uploadRegion : Reading from Flash using 0x80 "
+                          "buffer Id at Offset 0x00010000 **** FAILED **** "},
+        // The designated buffer holds 64 KiB: a read that runs past its end brings what there is.
+        ShortTransferCase{"UploadPastTheEndOfABuffer", "", false, false, region(4, 0xE1), 0x100, 0x10000, 1,
+                          1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_uploadRegion : Reading from Flash using 0xe1 "
+                          "buffer Id at Offset 0x00000100 **** FAILED **** "},
+        ShortTransferCase{"UploadDescriptor", "read-buffer:0xE1 short 2", false, false,
+                          region(4, 0xE1, 0, 0, 1), 0, 4, 1, 1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_uploadRegion : Reading from Flash using 0xe1 "
+                          "buffer Id at Offset 0x00000000 **** FAILED **** "}),
+    [](const auto& info) { return std::string(info.param.label); });
+
 // ---- the Ethernet field patch ----
 
 struct PatchCase {
