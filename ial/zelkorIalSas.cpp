@@ -196,6 +196,17 @@ ZELKOR_STATUS readWhole(const SAS_INSTANCE& inst, uint32_t bufferId, uint8_t* da
     return transferred == length ? 0 : kShortRead;
 }
 
+// One WRITE BUFFER that the device must take whole; bytes it reports as not taken make the write fail.
+ZELKOR_STATUS writeWhole(const SAS_INSTANCE& inst, uint32_t bufferId, const uint8_t* data, uint32_t length,
+                         uint32_t offset, uint8_t descriptorFlag) {
+    uint32_t transferred = 0;
+    const ZELKOR_STATUS status =
+        zelkor_ial_writeData(bufferId, data, length, inst.device, offset, descriptorFlag, &transferred);
+    if (status != 0)
+        return status;
+    return transferred == length ? 0 : SAS_WRITE_FAILED;
+}
+
 // A register or memory word (four bytes, little-endian).
 ZELKOR_STATUS readWord(const SAS_INSTANCE& inst, uint32_t bufferId, uint32_t address, uint32_t* value) {
     std::array<uint8_t, 4> bytes{};
@@ -207,7 +218,7 @@ ZELKOR_STATUS readWord(const SAS_INSTANCE& inst, uint32_t bufferId, uint32_t add
 ZELKOR_STATUS writeRegister(const SAS_INSTANCE& inst, uint32_t address, uint32_t value) {
     std::array<uint8_t, 4> bytes{};
     putLittleEndian32(bytes.data(), value);
-    return zelkor_ial_writeData(SAS_BUFFER_REGISTER, bytes.data(), bytes.size(), inst.device, address, 0);
+    return writeWhole(inst, SAS_BUFFER_REGISTER, bytes.data(), bytes.size(), address, 0);
 }
 
 // Closes the held device once; the descriptor is cleared so that nothing closes it again.
@@ -1253,8 +1264,7 @@ ZELKOR_STATUS writeFlash(SAS_INSTANCE& inst, const ZELKOR_REGION& region, uint32
         return kProgramFlashYourself;
     }
     if (!isFamilyType(inst.expander.type)) {
-        const ZELKOR_STATUS status =
-            zelkor_ial_writeData(region.regionId, data, size, inst.device, offset, descriptor);
+        const ZELKOR_STATUS status = writeWhole(inst, region.regionId, data, size, offset, descriptor);
         if (status != 0)
             LOG_ERROR(handle, fn, "Writing to Flash using 0x%x buffer Id ***** FAILED *****",
                       region.regionId);
@@ -1264,8 +1274,7 @@ ZELKOR_STATUS writeFlash(SAS_INSTANCE& inst, const ZELKOR_REGION& region, uint32
         const uint32_t chunk = size - done < kChunkSize ? size - done : kChunkSize;
         const uint32_t at = offset + done;
         LOG_INFO(handle, fn, "Writing to Flash using 0x%x buffer Id at Offset 0x%08x", region.regionId, at);
-        const ZELKOR_STATUS status =
-            zelkor_ial_writeData(region.regionId, data + done, chunk, inst.device, at, descriptor);
+        const ZELKOR_STATUS status = writeWhole(inst, region.regionId, data + done, chunk, at, descriptor);
         if (status != 0) {
             LOG_ERROR(handle, fn, "Writing to Flash using 0x%x buffer Id at Offset 0x%08x ***** FAILED *****",
                       region.regionId, at);
@@ -1290,8 +1299,7 @@ ZELKOR_STATUS patchEthernetPage(SAS_INSTANCE& inst, uint32_t address, const uint
     }
     if (const uint32_t at = ethernetFieldOffset(e.ethernetField); at != 0)
         std::memcpy(e.ethernetPage + at, value, 4);
-    return zelkor_ial_writeData(SAS_BUFFER_CONFIG_PAGE, e.ethernetPage, length, inst.device, address & 0xFFFF,
-                                1);
+    return writeWhole(inst, SAS_BUFFER_CONFIG_PAGE, e.ethernetPage, length, address & 0xFFFF, 1);
 }
 
 ZELKOR_STATUS writeMemory(SAS_INSTANCE& inst, const ZELKOR_REGION& region, uint32_t offset, uint32_t size,
@@ -1310,13 +1318,13 @@ ZELKOR_STATUS writeMemory(SAS_INSTANCE& inst, const ZELKOR_REGION& region, uint3
     if (address == rules.chipReset) {
         if (quenza)
             LOG_INFO(handle, fn, "Writing to Memory/ Register using 0x%x buffer Id", SAS_BUFFER_RESET);
-        status = zelkor_ial_writeData(SAS_BUFFER_RESET, kChipResetRequest.data(), kChipResetRequest.size(),
-                                      inst.device, 0, descriptor);
+        status = writeWhole(inst, SAS_BUFFER_RESET, kChipResetRequest.data(), kChipResetRequest.size(), 0,
+                            descriptor);
     } else if (address == rules.watchdogReset) {
         if (quenza)
             LOG_INFO(handle, fn, "Writing to Memory/Register using 0x%x buffer Id", SAS_BUFFER_RESET);
-        status = zelkor_ial_writeData(SAS_BUFFER_RESET, kWatchdogResetRequest.data(),
-                                      kWatchdogResetRequest.size(), inst.device, 0, descriptor);
+        status = writeWhole(inst, SAS_BUFFER_RESET, kWatchdogResetRequest.data(),
+                            kWatchdogResetRequest.size(), 0, descriptor);
     } else if (size == ((static_cast<uint32_t>(handle->fieldSelector) << 8) | kEthernetSizeCode)) {
         buffer = SAS_BUFFER_CONFIG_PAGE;
         if (quenza)
@@ -1329,7 +1337,7 @@ ZELKOR_STATUS writeMemory(SAS_INSTANCE& inst, const ZELKOR_REGION& region, uint3
             LOG_INFO(handle, fn, "Writing to Memory/Register using 0x%x buffer Id ", SAS_BUFFER_REGISTER);
             target = region.regionId;
         }
-        status = zelkor_ial_writeData(target, data, size, inst.device, address, descriptor);
+        status = writeWhole(inst, target, data, size, address, descriptor);
     }
     if (status != 0)
         LOG_ERROR(handle, fn, "Writing to Memory/Register using 0x%x buffer Id ***** FAILED *****", buffer);
@@ -1459,7 +1467,7 @@ ZELKOR_STATUS sasUploadRegion(void* instance, ZELKOR_REGION* region, uint32_t of
 ZELKOR_STATUS eraseBuffer(const SAS_INSTANCE& inst, uint32_t bufferId, uint8_t descriptor) {
     std::array<uint8_t, kEraseRequestSize> request;
     request.fill(0xFF);
-    return zelkor_ial_writeData(bufferId, request.data(), request.size(), inst.device, 0, descriptor);
+    return writeWhole(inst, bufferId, request.data(), request.size(), 0, descriptor);
 }
 
 ZELKOR_STATUS sasEraseRegion(void* instance, ZELKOR_REGION* region) {

@@ -205,6 +205,17 @@ TEST_F(SasModuleTest, FailedRevisionProbeLeavesTheRevisionUnsetAndGoesOn) {
                        "MISC_CONFIG_REG at 0xc00000a0 offset using 0xc2 buffer ID **** FAILED ****"));
 }
 
+TEST_F(SasModuleTest, RevisionProbeWriteNotTakenWholeIsAFailedProbe) {
+    sim::loadScenario("device sg0 ostrel\n sas-address 500605B0:0000A1C0\n revision 2\n"
+                      " fault write-buffer:0xC2:0xC00000A0 short 2\n");
+    ASSERT_EQ(open(kAddress, &instance_), 0u);
+    EXPECT_EQ(FIELD(sas()->expander, revision), "");
+    EXPECT_EQ(sas()->expander.revisionCode, 2);
+    EXPECT_TRUE(containsLine(
+        log_->lines(), "ERROR : zelkor_ial_SAS::zelkor_ial_getExpanderIDAndRevision : Unable to Write 0x80 "
+                       "data of 4 bytes at 0xc00000a0 offset using 0xc2 Buffer ID **** FAILED ****"));
+}
+
 struct BoardNameCase {
     const char* label;
     std::string scenario;

@@ -339,7 +339,26 @@ INSTANTIATE_TEST_SUITE_P(
         ShortTransferCase{"UploadDescriptor", "read-buffer:0xE1 short 2", false, false,
                           region(4, 0xE1, 0, 0, 1), 0, 4, 1, 1,
                           "ERROR : zelkor_ial_SAS::zelkor_ial_uploadRegion : Reading from Flash using 0xe1 "
-                          "buffer Id at Offset 0x00000000 **** FAILED **** "}),
+                          "buffer Id at Offset 0x00000000 **** FAILED **** "},
+        ShortTransferCase{"DownloadFlashChunk", "write-buffer:0x81 short 100 skip=1", true, false,
+                          region(ZELKOR_REGION_PARTITION, 0x81), 0, 0x30000, 24, 2,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_downloadRegion : Writing to Flash using 0x81 "
+                          "buffer Id at Offset 0x00010000 ***** FAILED *****"},
+        ShortTransferCase{"DownloadMemoryWord", "write-buffer:0xC0 short 2", true, false, window(),
+                          0x42400018u, 4, 24, 1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_downloadRegion : Writing to Memory/Register "
+                          "using 0xc2 buffer Id ***** FAILED *****"},
+        ShortTransferCase{"DownloadEthernetPage", "write-buffer:0xE6 short 10", true, false, window(), 0xFF27,
+                          0xE6, 24, 1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_downloadRegion : Writing to Memory/Register "
+                          "using 0xe6 buffer Id ***** FAILED *****"},
+        ShortTransferCase{"DownloadChipReset", "write-buffer:0xE9 short 1", true, false, window(),
+                          0xC3800200u, 4, 24, 1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_downloadRegion : Writing to Memory/Register "
+                          "using 0xe9 buffer Id ***** FAILED *****"},
+        ShortTransferCase{"Erase", "write-buffer:0xE1 short 4", true, true, region(5, 0xE1), 0, 0, 24, 1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_eraseRegion : Write data using 0xe1 bufferId "
+                          "**** FAILED ****"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // ---- the Ethernet field patch ----
