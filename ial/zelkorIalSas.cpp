@@ -898,7 +898,9 @@ bool identifyDevice(SAS_INSTANCE& inst, int number, const ScanTexts& texts, int*
              number);
     const OsalSasDevice device = osal_sasDeviceOpen(number);
     if (device == OSAL_SAS_NO_DEVICE) {
-        LOG_ERROR(handle, fn, "Attached device %d may not be ENCLOSURE type", number + 1);
+        // The listing's scan names only the devices it opens and identifies.
+        if (!texts.listing)
+            LOG_ERROR(handle, fn, "Attached device %d may not be ENCLOSURE type", number + 1);
         if (++*openFailures > 4096) {
             LOG_ERROR(handle, fn, "%s", texts.giveUp);
             *giveUp = true;

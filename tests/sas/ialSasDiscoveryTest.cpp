@@ -349,6 +349,34 @@ TEST_F(SasModuleTest, ListsEveryExpanderAndKeepsTheFirstOne) {
                         "address 5000ccab0400b800"}));
 }
 
+TEST_F(SasModuleTest, ListingLogsOnlyItsOwnScanLines) {
+    // A device of another type and an expander failing its identification leave no line of their own.
+    sim::loadScenario("device sg0 disk\ndevice sg1 ostrel\ndevice sg2 quenza\n fault read-buffer:0xC0 "
+                      "transport-error\n");
+    options_.availWithoutAddress = 1;
+    ASSERT_EQ(open(0, &instance_), 0u);
+    ZELKOR_EXPANDER_LIST* list = nullptr;
+    ASSERT_EQ(getExpanders(instance_, &list), 0u);
+    std::vector<std::string> listing;
+    for (const std::string& line : log_->lines())
+        if (line.find("::zelkor_ial_getExpanders : ") != std::string::npos)
+            listing.push_back(line);
+    const std::string at = "INFO : zelkor_ial_SAS::zelkor_ial_getExpanders : ";
+    EXPECT_EQ(listing, (std::vector<std::string>{
+                           at + "Entry",
+                           at + "Detecting the total number of SCSI devices attached to the Host",
+                           at + "Host machine has detected 3 attached SCSI devices",
+                           at + "Opening the SCSI device 0 ",
+                           at + "Opening the SCSI device 1 ",
+                           at + "Reading Id and Revision of SCSI device 2",
+                           at + "Reading IP Address of Expander",
+                           at + "Found OSTREL Device and its Sas address 500a0b0c00000100",
+                           at + "Opening the SCSI device 2 ",
+                           at + "Reading Id and Revision of SCSI device 3",
+                           at + "Exit",
+                       }));
+}
+
 TEST_F(SasModuleTest, SelectsByAddressAndReadsOnlyItsEthernetPage) {
     sim::loadScenario(kEnclosure);
     ASSERT_EQ(open(0x5000CCAB0400B800ull, &instance_), 0u);
