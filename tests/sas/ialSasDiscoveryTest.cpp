@@ -142,6 +142,56 @@ TEST_P(Identification, RecordAndExactCommandSequence) {
 INSTANTIATE_TEST_SUITE_P(Families, Identification, testing::ValuesIn(identificationCases()),
                          [](const auto& info) { return std::string(info.param.label); });
 
+struct RefusedCase {
+    const char* label;
+    std::string scenario;
+    std::vector<std::string> commands;
+    const char* printed;
+    std::vector<std::string> log;
+};
+
+class RefusedIdentification : public SasModuleTest, public testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedIdentification, SkipsTheDeviceWithoutReadingFurther) {
+    const RefusedCase& c = GetParam();
+    sim::loadScenario(c.scenario + " sas-address 500605B0:0000A1C0\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(open(kAddress, &instance_), 20u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+    EXPECT_EQ(instance_, nullptr);
+    EXPECT_EQ(cdbs(), c.commands);
+    EXPECT_EQ(heldDevices(), 0);
+    EXPECT_TRUE(containsInOrder(log_->lines(), c.log));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, RefusedIdentification,
+    testing::Values(
+        RefusedCase{"OstrelProductOutsideTheModelTable",
+                    "device sg0 ostrel\n product 0x2FF\n",
+                    {kSignature, kOstrelDeviceSignature},
+                    "",
+                    {"INFO : zelkor_ial_SAS::zelkor_ial_getExpanderIDAndRevision : Expander type is Unknown "
+                     "Expander ",
+                     "ERROR : zelkor_ial_SAS::zelkor_ial_open : Reading Expander Id and Revision for SCSI "
+                     "device 1 **** FAILED ****"}},
+        RefusedCase{"OstrelSwitchModelUnreadable",
+                    "device sg0 ostrel\n product 0x223\n fault read-buffer:0xC2:0x14000028 illegal-request\n",
+                    {kSignature, kOstrelDeviceSignature, kSwitchModel},
+                    " **** OSAL SAS Device Read data FAILED",
+                    {"ERROR : zelkor_ial_SAS::zelkor_ial_open : Reading Expander Id and Revision for SCSI "
+                     "device 1 **** FAILED ****"}},
+        RefusedCase{
+            "QuenzaProductUnknown",
+            "device sg0 quenza\n product 0x2FF\n",
+            {kSignature, kQuenzaDeviceSignature},
+            "",
+            {"ERROR : zelkor_ial_SAS::zelkor_ial_getExpanderSasAddress : Filling Expander specific "
+             "information **** FAILED ****",
+             "ERROR : zelkor_ial_SAS::zelkor_ial_open : Reading Expander SAS address for SCSI device 1 "
+             "**** FAILED ****"}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
 TEST_F(SasModuleTest, AnswersExactlyTheSevenOperationNames) {
     const char* names[] = {"zelkor_ial_open",         "zelkor_ial_close",          "zelkor_ial_version",
                            "zelkor_ial_getExpanders", "zelkor_ial_downloadRegion", "zelkor_ial_uploadRegion",
