@@ -614,6 +614,13 @@ struct EthernetCase {
 const char* kOstrelNotFound = "\n\nWARN: Ethernet Configuration Page (0xFF10) not found in flash";
 const char* kQuenzaNotFound = "\n\nWARN: Ethernet Configuration Page (0xFF27) not found in flash";
 
+// Data of an Ethernet page: IP address, mask, gateway, MAC address, six reserved bytes, DHCP off.
+const std::string kSettings = " 0A010203 FFFFFF00 0A010201 000AF7112233 000000000000 00000000";
+
+std::string padding(size_t bytes) {
+    return " " + std::string(2 * bytes, '0');
+}
+
 std::vector<EthernetCase> ethernetCases() {
     const std::string ostrel = "device sg0 ostrel\n ip 10.1.2.3\n mask 255.255.255.0\n gateway 10.1.2.1\n"
                                " mac 00:0A:F7:11:22:33\n dhcp-address 10.7.7.7\n";
@@ -659,6 +666,12 @@ std::vector<EthernetCase> ethernetCases() {
          "Unknown", "Unknown", "Unknown", 0xFFFFFFFFu, 0, ""},
         {"StatusRegisterUnreadable", ostrel + " fault read-buffer:0xC2:0x424000C0 illegal-request\n",
          "Unknown", "Unknown", "Unknown", "Unknown", 0xFFFFFFFFu, 0, ""},
+        // The cache holds 254 bytes at most: a page of that length is kept whole, one byte more is missing.
+        {"OstrelLongestPageTheCacheHolds",
+         ostrel + " page-raw 0xFF10 FE0010FF" + kSettings + padding(222) + "\n", "10.1.2.3", "255.255.255.0",
+         "10.1.2.1", "0.10.247.17.34.51", 0, 254, ""},
+        {"OstrelPageOf255Bytes", ostrel + " page-raw 0xFF10 FF0010FF" + kSettings + padding(223) + "\n",
+         "Unknown", "Unknown", "Unknown", "Unknown", 0xFFFFFFFFu, 0, kOstrelNotFound},
     };
 }
 

@@ -419,6 +419,28 @@ INSTANTIATE_TEST_SUITE_P(Fields, EthernetPatch,
                                          PatchCase{"QuenzaDhcp", kQuenzaAddress, 0xFF27, 3, 28}),
                          [](const auto& info) { return std::string(info.param.label); });
 
+TEST_F(RegionOps, LongestCachedPageIsWrittenBackWhole) {
+    // 254 bytes: the most the cache holds. Data after the DHCP word are the page's own and go back as read.
+    std::vector<uint8_t> page(254, 0);
+    const uint8_t head[] = {0xFE, 0x00, 0x10, 0xFF, 10, 1, 2, 3, 255, 255, 255, 0, 10, 1, 2, 1};
+    std::memcpy(page.data(), head, sizeof head);
+    for (size_t i = 32; i < page.size(); ++i)
+        page[i] = static_cast<uint8_t>(i);
+    sim::loadScenario("device sg0 ostrel\n sas-address 500605B0:0000A1C0\n page-raw 0xFF10 " + hex(page) +
+                      "\n");
+    openOn(kOstrelAddress);
+    ASSERT_EQ(sas()->expander.ethernetPageLength, 254u);
+    handle_.fieldSelector = 2;
+    ZELKOR_REGION memory = window();
+    uint8_t gateway[4] = {10, 1, 2, 254};
+    ASSERT_EQ(download(&memory, 0xFF10, 0x2E6, nullptr, gateway), 0u);
+    std::memcpy(&page[12], gateway, 4);
+    const auto commands = sim::commands();
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].at("cdb"), "3B01E6FF1000FE000000");
+    EXPECT_EQ(commands[0].bytes("out"), page);
+}
+
 TEST_F(RegionOps, PageNotReadWholeIsNeverWrittenBack) {
     sim::loadScenario(std::string(kTwoFamilies) + "    fault read-buffer:0xE6:0xFF27 short 20 skip=1\n");
     openOn(kQuenzaAddress);
