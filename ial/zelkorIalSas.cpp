@@ -179,7 +179,9 @@ uint32_t lowHalf(uint64_t address) {
 }
 
 // 1 when the two addresses are equal, compared by their halves.
-int cmpSasAddress(uint32_t highA, uint32_t lowA, uint32_t highB, uint32_t lowB) {
+int cmpSasAddress(const ZELKOR_INSTANCE* handle, uint32_t highA, uint32_t lowA, uint32_t highB,
+                  uint32_t lowB) {
+    Trace trace(handle, "cmpSasAddress");
     return highA == highB && lowA == lowB ? 1 : 0;
 }
 
@@ -858,7 +860,8 @@ void readIpSettings(SAS_INSTANCE& inst) {
 }
 
 // A new list node holding the record's identity and settings (not its cached page).
-ZELKOR_EXPANDER_LIST* copyExpAttributes(const ZELKOR_EXPANDER& e) {
+ZELKOR_EXPANDER_LIST* copyExpAttributes(const ZELKOR_INSTANCE* handle, const ZELKOR_EXPANDER& e) {
+    Trace trace(handle, "copyExpAttributes");
     auto* node = static_cast<ZELKOR_EXPANDER_LIST*>(std::calloc(1, sizeof(ZELKOR_EXPANDER_LIST)));
     if (node == nullptr)
         return nullptr;
@@ -989,7 +992,8 @@ ZELKOR_STATUS selectExpander(SAS_INSTANCE& inst, uint32_t high, uint32_t low) {
                 continue;
             }
             LOG_INFO(handle, fn, "Comparing SAS address specified by user with that of Expander");
-            if (cmpSasAddress(inst.expander.sasAddressHigh, inst.expander.sasAddressLow, high, low) == 1) {
+            if (cmpSasAddress(handle, inst.expander.sasAddressHigh, inst.expander.sasAddressLow, high, low) ==
+                1) {
                 selected = true;
                 break;
             }
@@ -1015,7 +1019,7 @@ ZELKOR_STATUS selectExpander(SAS_INSTANCE& inst, uint32_t high, uint32_t low) {
     LOG_INFO(handle, fn, "Reading IP Address of %08x%08x device", high, low);
     readIpSettings(inst);
     if (gPtrExpList == nullptr) {
-        gPtrExpList = copyExpAttributes(inst.expander);
+        gPtrExpList = copyExpAttributes(handle, inst.expander);
         if (gPtrExpList == nullptr) {
             LOG_ERROR(handle, fn,
                       "Unable to allocate memory for creating the list of expanders **** FAILED ****");
@@ -1120,7 +1124,7 @@ ZELKOR_STATUS sasGetExpanders(void* instance, ZELKOR_EXPANDER_LIST** out) {
         }
         LOG_INFO(handle, fn, "Reading IP Address of Expander");
         readIpSettings(*inst);
-        ZELKOR_EXPANDER_LIST* node = copyExpAttributes(inst->expander);
+        ZELKOR_EXPANDER_LIST* node = copyExpAttributes(handle, inst->expander);
         if (node == nullptr) {
             LOG_ERROR(handle, fn,
                       "Unable to create list of expanders due to insufficient memory **** FAILED ***");

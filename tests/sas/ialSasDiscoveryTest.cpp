@@ -427,6 +427,34 @@ TEST_F(SasModuleTest, ListingLogsOnlyItsOwnScanLines) {
                        }));
 }
 
+TEST_F(SasModuleTest, AddressComparisonAndNodeCopyTraceTheirEntryAndExit) {
+    const std::string sas = "INFO : zelkor_ial_SAS::";
+    sim::loadScenario(kEnclosure);
+    void* inst = nullptr;
+    ASSERT_EQ(open(0x5000CCAB0400B7F0ull, &inst), 0u);
+    ASSERT_EQ(close(inst), 0u);
+    EXPECT_TRUE(containsInOrder(
+        log_->lines(),
+        {sas + "cmpSasAddress : Entry", sas + "cmpSasAddress : Exit",
+         "ERROR : zelkor_ial_SAS::zelkor_ial_open : Comparison of SAS address specified by user "
+         "with that of Expander **** FAILED ****",
+         sas + "cmpSasAddress : Entry", sas + "cmpSasAddress : Exit",
+         sas + "zelkor_ial_open : Quenza Device with SAS address 5000ccab0400b7f0 is attached to "
+               "the HOST machine",
+         sas + "copyExpAttributes : Entry", sas + "copyExpAttributes : Exit"}));
+
+    resetModule();
+    log_ = std::make_unique<LogCapture>();
+    options_.availWithoutAddress = 1;
+    ASSERT_EQ(open(0, &instance_), 0u);
+    ZELKOR_EXPANDER_LIST* list = nullptr;
+    ASSERT_EQ(getExpanders(instance_, &list), 0u);
+    const auto lines = log_->lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), sas + "copyExpAttributes : Entry"), 3);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), sas + "copyExpAttributes : Exit"), 3);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), sas + "cmpSasAddress : Entry"), 0);
+}
+
 TEST_F(SasModuleTest, SelectsByAddressAndReadsOnlyItsEthernetPage) {
     sim::loadScenario(kEnclosure);
     ASSERT_EQ(open(0x5000CCAB0400B800ull, &instance_), 0u);
