@@ -179,7 +179,9 @@ uint32_t lowHalf(uint64_t address) {
 }
 
 // 1 when the two addresses are equal, compared by their halves.
-int cmpSasAddress(uint32_t highA, uint32_t lowA, uint32_t highB, uint32_t lowB) {
+int cmpSasAddress(const ZELKOR_INSTANCE* handle, uint32_t highA, uint32_t lowA, uint32_t highB,
+                  uint32_t lowB) {
+    Trace trace(handle, "cmpSasAddress");
     return highA == highB && lowA == lowB ? 1 : 0;
 }
 
@@ -196,6 +198,17 @@ ZELKOR_STATUS readWhole(const SAS_INSTANCE& inst, uint32_t bufferId, uint8_t* da
     return transferred == length ? 0 : kShortRead;
 }
 
+// One WRITE BUFFER that the device must take whole; bytes it reports as not taken make the write fail.
+ZELKOR_STATUS writeWhole(const SAS_INSTANCE& inst, uint32_t bufferId, const uint8_t* data, uint32_t length,
+                         uint32_t offset, uint8_t descriptorFlag) {
+    uint32_t transferred = 0;
+    const ZELKOR_STATUS status =
+        zelkor_ial_writeData(bufferId, data, length, inst.device, offset, descriptorFlag, &transferred);
+    if (status != 0)
+        return status;
+    return transferred == length ? 0 : SAS_WRITE_FAILED;
+}
+
 // A register or memory word (four bytes, little-endian).
 ZELKOR_STATUS readWord(const SAS_INSTANCE& inst, uint32_t bufferId, uint32_t address, uint32_t* value) {
     std::array<uint8_t, 4> bytes{};
@@ -207,7 +220,7 @@ ZELKOR_STATUS readWord(const SAS_INSTANCE& inst, uint32_t bufferId, uint32_t add
 ZELKOR_STATUS writeRegister(const SAS_INSTANCE& inst, uint32_t address, uint32_t value) {
     std::array<uint8_t, 4> bytes{};
     putLittleEndian32(bytes.data(), value);
-    return zelkor_ial_writeData(SAS_BUFFER_REGISTER, bytes.data(), bytes.size(), inst.device, address, 0);
+    return writeWhole(inst, SAS_BUFFER_REGISTER, bytes.data(), bytes.size(), address, 0);
 }
 
 // Closes the held device once; the descriptor is cleared so that nothing closes it again.
@@ -847,7 +860,8 @@ void readIpSettings(SAS_INSTANCE& inst) {
 }
 
 // A new list node holding the record's identity and settings (not its cached page).
-ZELKOR_EXPANDER_LIST* copyExpAttributes(const ZELKOR_EXPANDER& e) {
+ZELKOR_EXPANDER_LIST* copyExpAttributes(const ZELKOR_INSTANCE* handle, const ZELKOR_EXPANDER& e) {
+    Trace trace(handle, "copyExpAttributes");
     auto* node = static_cast<ZELKOR_EXPANDER_LIST*>(std::calloc(1, sizeof(ZELKOR_EXPANDER_LIST)));
     if (node == nullptr)
         return nullptr;
@@ -887,7 +901,9 @@ bool identifyDevice(SAS_INSTANCE& inst, int number, const ScanTexts& texts, int*
              number);
     const OsalSasDevice device = osal_sasDeviceOpen(number);
     if (device == OSAL_SAS_NO_DEVICE) {
-        LOG_ERROR(handle, fn, "Attached device %d may not be ENCLOSURE type", number + 1);
+        // The listing's scan names only the devices it opens and identifies.
+        if (!texts.listing)
+            LOG_ERROR(handle, fn, "Attached device %d may not be ENCLOSURE type", number + 1);
         if (++*openFailures > 4096) {
             LOG_ERROR(handle, fn, "%s", texts.giveUp);
             *giveUp = true;
@@ -976,7 +992,8 @@ ZELKOR_STATUS selectExpander(SAS_INSTANCE& inst, uint32_t high, uint32_t low) {
                 continue;
             }
             LOG_INFO(handle, fn, "Comparing SAS address specified by user with that of Expander");
-            if (cmpSasAddress(inst.expander.sasAddressHigh, inst.expander.sasAddressLow, high, low) == 1) {
+            if (cmpSasAddress(handle, inst.expander.sasAddressHigh, inst.expander.sasAddressLow, high, low) ==
+                1) {
                 selected = true;
                 break;
             }
@@ -1002,7 +1019,7 @@ ZELKOR_STATUS selectExpander(SAS_INSTANCE& inst, uint32_t high, uint32_t low) {
     LOG_INFO(handle, fn, "Reading IP Address of %08x%08x device", high, low);
     readIpSettings(inst);
     if (gPtrExpList == nullptr) {
-        gPtrExpList = copyExpAttributes(inst.expander);
+        gPtrExpList = copyExpAttributes(handle, inst.expander);
         if (gPtrExpList == nullptr) {
             LOG_ERROR(handle, fn,
                       "Unable to allocate memory for creating the list of expanders **** FAILED ****");
@@ -1107,7 +1124,7 @@ ZELKOR_STATUS sasGetExpanders(void* instance, ZELKOR_EXPANDER_LIST** out) {
         }
         LOG_INFO(handle, fn, "Reading IP Address of Expander");
         readIpSettings(*inst);
-        ZELKOR_EXPANDER_LIST* node = copyExpAttributes(inst->expander);
+        ZELKOR_EXPANDER_LIST* node = copyExpAttributes(handle, inst->expander);
         if (node == nullptr) {
             LOG_ERROR(handle, fn,
                       "Unable to create list of expanders due to insufficient memory **** FAILED ***");
@@ -1253,8 +1270,7 @@ ZELKOR_STATUS writeFlash(SAS_INSTANCE& inst, const ZELKOR_REGION& region, uint32
         return kProgramFlashYourself;
     }
     if (!isFamilyType(inst.expander.type)) {
-        const ZELKOR_STATUS status =
-            zelkor_ial_writeData(region.regionId, data, size, inst.device, offset, descriptor);
+        const ZELKOR_STATUS status = writeWhole(inst, region.regionId, data, size, offset, descriptor);
         if (status != 0)
             LOG_ERROR(handle, fn, "Writing to Flash using 0x%x buffer Id ***** FAILED *****",
                       region.regionId);
@@ -1264,8 +1280,7 @@ ZELKOR_STATUS writeFlash(SAS_INSTANCE& inst, const ZELKOR_REGION& region, uint32
         const uint32_t chunk = size - done < kChunkSize ? size - done : kChunkSize;
         const uint32_t at = offset + done;
         LOG_INFO(handle, fn, "Writing to Flash using 0x%x buffer Id at Offset 0x%08x", region.regionId, at);
-        const ZELKOR_STATUS status =
-            zelkor_ial_writeData(region.regionId, data + done, chunk, inst.device, at, descriptor);
+        const ZELKOR_STATUS status = writeWhole(inst, region.regionId, data + done, chunk, at, descriptor);
         if (status != 0) {
             LOG_ERROR(handle, fn, "Writing to Flash using 0x%x buffer Id at Offset 0x%08x ***** FAILED *****",
                       region.regionId, at);
@@ -1290,8 +1305,7 @@ ZELKOR_STATUS patchEthernetPage(SAS_INSTANCE& inst, uint32_t address, const uint
     }
     if (const uint32_t at = ethernetFieldOffset(e.ethernetField); at != 0)
         std::memcpy(e.ethernetPage + at, value, 4);
-    return zelkor_ial_writeData(SAS_BUFFER_CONFIG_PAGE, e.ethernetPage, length, inst.device, address & 0xFFFF,
-                                1);
+    return writeWhole(inst, SAS_BUFFER_CONFIG_PAGE, e.ethernetPage, length, address & 0xFFFF, 1);
 }
 
 ZELKOR_STATUS writeMemory(SAS_INSTANCE& inst, const ZELKOR_REGION& region, uint32_t offset, uint32_t size,
@@ -1310,13 +1324,13 @@ ZELKOR_STATUS writeMemory(SAS_INSTANCE& inst, const ZELKOR_REGION& region, uint3
     if (address == rules.chipReset) {
         if (quenza)
             LOG_INFO(handle, fn, "Writing to Memory/ Register using 0x%x buffer Id", SAS_BUFFER_RESET);
-        status = zelkor_ial_writeData(SAS_BUFFER_RESET, kChipResetRequest.data(), kChipResetRequest.size(),
-                                      inst.device, 0, descriptor);
+        status = writeWhole(inst, SAS_BUFFER_RESET, kChipResetRequest.data(), kChipResetRequest.size(), 0,
+                            descriptor);
     } else if (address == rules.watchdogReset) {
         if (quenza)
             LOG_INFO(handle, fn, "Writing to Memory/Register using 0x%x buffer Id", SAS_BUFFER_RESET);
-        status = zelkor_ial_writeData(SAS_BUFFER_RESET, kWatchdogResetRequest.data(),
-                                      kWatchdogResetRequest.size(), inst.device, 0, descriptor);
+        status = writeWhole(inst, SAS_BUFFER_RESET, kWatchdogResetRequest.data(),
+                            kWatchdogResetRequest.size(), 0, descriptor);
     } else if (size == ((static_cast<uint32_t>(handle->fieldSelector) << 8) | kEthernetSizeCode)) {
         buffer = SAS_BUFFER_CONFIG_PAGE;
         if (quenza)
@@ -1329,7 +1343,7 @@ ZELKOR_STATUS writeMemory(SAS_INSTANCE& inst, const ZELKOR_REGION& region, uint3
             LOG_INFO(handle, fn, "Writing to Memory/Register using 0x%x buffer Id ", SAS_BUFFER_REGISTER);
             target = region.regionId;
         }
-        status = zelkor_ial_writeData(target, data, size, inst.device, address, descriptor);
+        status = writeWhole(inst, target, data, size, address, descriptor);
     }
     if (status != 0)
         LOG_ERROR(handle, fn, "Writing to Memory/Register using 0x%x buffer Id ***** FAILED *****", buffer);
@@ -1410,6 +1424,8 @@ ZELKOR_STATUS sasUploadRegion(void* instance, ZELKOR_REGION* region, uint32_t of
         data = forFile.get();
     }
     const auto descriptor = static_cast<uint8_t>(region->descriptorFlag);
+    // Every read must bring all the bytes asked for: a short one fails like a failed one, so that the
+    // caller never takes unfilled bytes for the region's content.
     ZELKOR_STATUS status = 0;
     if (flash) {
         LOG_INFO(handle, fn, "Reading from Flash using 0x%x buffer Id", region->regionId);
@@ -1419,7 +1435,7 @@ ZELKOR_STATUS sasUploadRegion(void* instance, ZELKOR_REGION* region, uint32_t of
             const uint32_t at = offset + done;
             LOG_INFO(handle, fn, "Reading from Flash using 0x%x buffer Id at Offset 0x%08x ",
                      region->regionId, at);
-            status = zelkor_ial_readData(region->regionId, data + done, chunk, inst->device, at, descriptor);
+            status = readWhole(*inst, region->regionId, data + done, chunk, at, descriptor);
             if (status != 0) {
                 say("%s", kReadFailedNotice);
                 LOG_ERROR(handle, fn,
@@ -1437,7 +1453,7 @@ ZELKOR_STATUS sasUploadRegion(void* instance, ZELKOR_REGION* region, uint32_t of
         LOG_INFO(handle, fn, "Reading from Memory/Register using 0x%x buffer Id", SAS_BUFFER_REGISTER);
         const uint32_t address = offset + region->base;
         LOG_INFO(handle, fn, "Exact offset after adding the base is 0x%08x\n", address);
-        status = zelkor_ial_readData(region->regionId, data, size, inst->device, address, descriptor);
+        status = readWhole(*inst, region->regionId, data, size, address, descriptor);
         if (status != 0) {
             LOG_ERROR(handle, fn, "Reading from Memory/Register using 0x%x buffer Id **** FAILED ****",
                       SAS_BUFFER_REGISTER);
@@ -1457,7 +1473,7 @@ ZELKOR_STATUS sasUploadRegion(void* instance, ZELKOR_REGION* region, uint32_t of
 ZELKOR_STATUS eraseBuffer(const SAS_INSTANCE& inst, uint32_t bufferId, uint8_t descriptor) {
     std::array<uint8_t, kEraseRequestSize> request;
     request.fill(0xFF);
-    return zelkor_ial_writeData(bufferId, request.data(), request.size(), inst.device, 0, descriptor);
+    return writeWhole(inst, bufferId, request.data(), request.size(), 0, descriptor);
 }
 
 ZELKOR_STATUS sasEraseRegion(void* instance, ZELKOR_REGION* region) {

@@ -142,6 +142,56 @@ TEST_P(Identification, RecordAndExactCommandSequence) {
 INSTANTIATE_TEST_SUITE_P(Families, Identification, testing::ValuesIn(identificationCases()),
                          [](const auto& info) { return std::string(info.param.label); });
 
+struct RefusedCase {
+    const char* label;
+    std::string scenario;
+    std::vector<std::string> commands;
+    const char* printed;
+    std::vector<std::string> log;
+};
+
+class RefusedIdentification : public SasModuleTest, public testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedIdentification, SkipsTheDeviceWithoutReadingFurther) {
+    const RefusedCase& c = GetParam();
+    sim::loadScenario(c.scenario + " sas-address 500605B0:0000A1C0\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(open(kAddress, &instance_), 20u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+    EXPECT_EQ(instance_, nullptr);
+    EXPECT_EQ(cdbs(), c.commands);
+    EXPECT_EQ(heldDevices(), 0);
+    EXPECT_TRUE(containsInOrder(log_->lines(), c.log));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, RefusedIdentification,
+    testing::Values(
+        RefusedCase{"OstrelProductOutsideTheModelTable",
+                    "device sg0 ostrel\n product 0x2FF\n",
+                    {kSignature, kOstrelDeviceSignature},
+                    "",
+                    {"INFO : zelkor_ial_SAS::zelkor_ial_getExpanderIDAndRevision : Expander type is Unknown "
+                     "Expander ",
+                     "ERROR : zelkor_ial_SAS::zelkor_ial_open : Reading Expander Id and Revision for SCSI "
+                     "device 1 **** FAILED ****"}},
+        RefusedCase{"OstrelSwitchModelUnreadable",
+                    "device sg0 ostrel\n product 0x223\n fault read-buffer:0xC2:0x14000028 illegal-request\n",
+                    {kSignature, kOstrelDeviceSignature, kSwitchModel},
+                    " **** OSAL SAS Device Read data FAILED",
+                    {"ERROR : zelkor_ial_SAS::zelkor_ial_open : Reading Expander Id and Revision for SCSI "
+                     "device 1 **** FAILED ****"}},
+        RefusedCase{
+            "QuenzaProductUnknown",
+            "device sg0 quenza\n product 0x2FF\n",
+            {kSignature, kQuenzaDeviceSignature},
+            "",
+            {"ERROR : zelkor_ial_SAS::zelkor_ial_getExpanderSasAddress : Filling Expander specific "
+             "information **** FAILED ****",
+             "ERROR : zelkor_ial_SAS::zelkor_ial_open : Reading Expander SAS address for SCSI device 1 "
+             "**** FAILED ****"}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
 TEST_F(SasModuleTest, AnswersExactlyTheSevenOperationNames) {
     const char* names[] = {"zelkor_ial_open",         "zelkor_ial_close",          "zelkor_ial_version",
                            "zelkor_ial_getExpanders", "zelkor_ial_downloadRegion", "zelkor_ial_uploadRegion",
@@ -203,6 +253,17 @@ TEST_F(SasModuleTest, FailedRevisionProbeLeavesTheRevisionUnsetAndGoesOn) {
     EXPECT_TRUE(containsLine(
         log_->lines(), "ERROR : zelkor_ial_SAS::zelkor_ial_getExpanderIDAndRevision : Reading 4 bytes of "
                        "MISC_CONFIG_REG at 0xc00000a0 offset using 0xc2 buffer ID **** FAILED ****"));
+}
+
+TEST_F(SasModuleTest, RevisionProbeWriteNotTakenWholeIsAFailedProbe) {
+    sim::loadScenario("device sg0 ostrel\n sas-address 500605B0:0000A1C0\n revision 2\n"
+                      " fault write-buffer:0xC2:0xC00000A0 short 2\n");
+    ASSERT_EQ(open(kAddress, &instance_), 0u);
+    EXPECT_EQ(FIELD(sas()->expander, revision), "");
+    EXPECT_EQ(sas()->expander.revisionCode, 2);
+    EXPECT_TRUE(containsLine(
+        log_->lines(), "ERROR : zelkor_ial_SAS::zelkor_ial_getExpanderIDAndRevision : Unable to Write 0x80 "
+                       "data of 4 bytes at 0xc00000a0 offset using 0xc2 Buffer ID **** FAILED ****"));
 }
 
 struct BoardNameCase {
@@ -336,6 +397,62 @@ TEST_F(SasModuleTest, ListsEveryExpanderAndKeepsTheFirstOne) {
                         "address 5000ccab0400b7f0",
                         "INFO : zelkor_ial_SAS::zelkor_ial_getExpanders : Found  Device and its Sas "
                         "address 5000ccab0400b800"}));
+}
+
+TEST_F(SasModuleTest, ListingLogsOnlyItsOwnScanLines) {
+    // A device of another type and an expander failing its identification leave no line of their own.
+    sim::loadScenario("device sg0 disk\ndevice sg1 ostrel\ndevice sg2 quenza\n fault read-buffer:0xC0 "
+                      "transport-error\n");
+    options_.availWithoutAddress = 1;
+    ASSERT_EQ(open(0, &instance_), 0u);
+    ZELKOR_EXPANDER_LIST* list = nullptr;
+    ASSERT_EQ(getExpanders(instance_, &list), 0u);
+    std::vector<std::string> listing;
+    for (const std::string& line : log_->lines())
+        if (line.find("::zelkor_ial_getExpanders : ") != std::string::npos)
+            listing.push_back(line);
+    const std::string at = "INFO : zelkor_ial_SAS::zelkor_ial_getExpanders : ";
+    EXPECT_EQ(listing, (std::vector<std::string>{
+                           at + "Entry",
+                           at + "Detecting the total number of SCSI devices attached to the Host",
+                           at + "Host machine has detected 3 attached SCSI devices",
+                           at + "Opening the SCSI device 0 ",
+                           at + "Opening the SCSI device 1 ",
+                           at + "Reading Id and Revision of SCSI device 2",
+                           at + "Reading IP Address of Expander",
+                           at + "Found OSTREL Device and its Sas address 500a0b0c00000100",
+                           at + "Opening the SCSI device 2 ",
+                           at + "Reading Id and Revision of SCSI device 3",
+                           at + "Exit",
+                       }));
+}
+
+TEST_F(SasModuleTest, AddressComparisonAndNodeCopyTraceTheirEntryAndExit) {
+    const std::string sas = "INFO : zelkor_ial_SAS::";
+    sim::loadScenario(kEnclosure);
+    void* inst = nullptr;
+    ASSERT_EQ(open(0x5000CCAB0400B7F0ull, &inst), 0u);
+    ASSERT_EQ(close(inst), 0u);
+    EXPECT_TRUE(containsInOrder(
+        log_->lines(),
+        {sas + "cmpSasAddress : Entry", sas + "cmpSasAddress : Exit",
+         "ERROR : zelkor_ial_SAS::zelkor_ial_open : Comparison of SAS address specified by user "
+         "with that of Expander **** FAILED ****",
+         sas + "cmpSasAddress : Entry", sas + "cmpSasAddress : Exit",
+         sas + "zelkor_ial_open : Quenza Device with SAS address 5000ccab0400b7f0 is attached to "
+               "the HOST machine",
+         sas + "copyExpAttributes : Entry", sas + "copyExpAttributes : Exit"}));
+
+    resetModule();
+    log_ = std::make_unique<LogCapture>();
+    options_.availWithoutAddress = 1;
+    ASSERT_EQ(open(0, &instance_), 0u);
+    ZELKOR_EXPANDER_LIST* list = nullptr;
+    ASSERT_EQ(getExpanders(instance_, &list), 0u);
+    const auto lines = log_->lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), sas + "copyExpAttributes : Entry"), 3);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), sas + "copyExpAttributes : Exit"), 3);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), sas + "cmpSasAddress : Entry"), 0);
 }
 
 TEST_F(SasModuleTest, SelectsByAddressAndReadsOnlyItsEthernetPage) {
@@ -525,6 +642,13 @@ struct EthernetCase {
 const char* kOstrelNotFound = "\n\nWARN: Ethernet Configuration Page (0xFF10) not found in flash";
 const char* kQuenzaNotFound = "\n\nWARN: Ethernet Configuration Page (0xFF27) not found in flash";
 
+// Data of an Ethernet page: IP address, mask, gateway, MAC address, six reserved bytes, DHCP off.
+const std::string kSettings = " 0A010203 FFFFFF00 0A010201 000AF7112233 000000000000 00000000";
+
+std::string padding(size_t bytes) {
+    return " " + std::string(2 * bytes, '0');
+}
+
 std::vector<EthernetCase> ethernetCases() {
     const std::string ostrel = "device sg0 ostrel\n ip 10.1.2.3\n mask 255.255.255.0\n gateway 10.1.2.1\n"
                                " mac 00:0A:F7:11:22:33\n dhcp-address 10.7.7.7\n";
@@ -570,6 +694,12 @@ std::vector<EthernetCase> ethernetCases() {
          "Unknown", "Unknown", "Unknown", 0xFFFFFFFFu, 0, ""},
         {"StatusRegisterUnreadable", ostrel + " fault read-buffer:0xC2:0x424000C0 illegal-request\n",
          "Unknown", "Unknown", "Unknown", "Unknown", 0xFFFFFFFFu, 0, ""},
+        // The cache holds 254 bytes at most: a page of that length is kept whole, one byte more is missing.
+        {"OstrelLongestPageTheCacheHolds",
+         ostrel + " page-raw 0xFF10 FE0010FF" + kSettings + padding(222) + "\n", "10.1.2.3", "255.255.255.0",
+         "10.1.2.1", "0.10.247.17.34.51", 0, 254, ""},
+        {"OstrelPageOf255Bytes", ostrel + " page-raw 0xFF10 FF0010FF" + kSettings + padding(223) + "\n",
+         "Unknown", "Unknown", "Unknown", "Unknown", 0xFFFFFFFFu, 0, kOstrelNotFound},
     };
 }
 

@@ -272,6 +272,95 @@ TEST_F(RegionOps, FileTransfers) {
     std::fclose(readOnly);
 }
 
+// ---- transfers that do not cross whole ----
+
+// Every case runs on the Quenza expander of kTwoFamilies (its block is the last, so the fault is its).
+struct ShortTransferCase {
+    const char* label;
+    const char* fault;
+    bool write;
+    bool erase;
+    ZELKOR_REGION region;
+    uint32_t offset;
+    uint32_t size;
+    ZELKOR_STATUS status;
+    size_t commandsSent;
+    const char* logLine;
+};
+
+void PrintTo(const ShortTransferCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class ShortTransfer : public SasModuleTest, public testing::WithParamInterface<ShortTransferCase> {};
+
+TEST_P(ShortTransfer, FailsTheOperation) {
+    const ShortTransferCase& c = GetParam();
+    std::string scenario = kTwoFamilies;
+    if (c.fault[0] != '\0')
+        scenario += std::string("    fault ") + c.fault + "\n";
+    sim::loadScenario(scenario);
+    openOn(kQuenzaAddress);
+    ZELKOR_REGION region = c.region;
+    std::vector<uint8_t> data(c.size, 0x5A);
+    testing::internal::CaptureStdout();
+    ZELKOR_STATUS status = 0;
+    if (c.erase)
+        status = erase(&region);
+    else if (c.write)
+        status = download(&region, c.offset, c.size, nullptr, data.data());
+    else
+        status = upload(&region, c.offset, c.size, nullptr, data.data());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(sim::commands().size(), c.commandsSent);
+    EXPECT_TRUE(containsLine(log_->lines(), c.logLine)) << c.logLine;
+    if (c.write && !c.erase && c.region.kind != ZELKOR_REGION_MEMORY) {
+        EXPECT_EQ(sProgressEvents, static_cast<int>(c.commandsSent) - 1); // none for the short chunk
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Regions, ShortTransfer,
+    testing::Values(
+        ShortTransferCase{"UploadMemoryWord", "read-buffer:0xC0:0x42400018 short 2", false, false, window(),
+                          0x42400018u, 4, 1, 1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_uploadRegion : Reading from Memory/Register "
+                          "using 0xc2 buffer Id **** FAILED ****"},
+        ShortTransferCase{"UploadFlashChunk", "read-buffer:0x80 short 100 skip=1", false, false,
+                          region(ZELKOR_REGION_PARTITION, 0x80), 0, 0x30000, 1, 2,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_uploadRegion : Reading from Flash using 0x80 "
+                          "buffer Id at Offset 0x00010000 **** FAILED **** "},
+        // The designated buffer holds 64 KiB: a read that runs past its end brings what there is.
+        ShortTransferCase{"UploadPastTheEndOfABuffer", "", false, false, region(4, 0xE1), 0x100, 0x10000, 1,
+                          1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_uploadRegion : Reading from Flash using 0xe1 "
+                          "buffer Id at Offset 0x00000100 **** FAILED **** "},
+        ShortTransferCase{"UploadDescriptor", "read-buffer:0xE1 short 2", false, false,
+                          region(4, 0xE1, 0, 0, 1), 0, 4, 1, 1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_uploadRegion : Reading from Flash using 0xe1 "
+                          "buffer Id at Offset 0x00000000 **** FAILED **** "},
+        ShortTransferCase{"DownloadFlashChunk", "write-buffer:0x81 short 100 skip=1", true, false,
+                          region(ZELKOR_REGION_PARTITION, 0x81), 0, 0x30000, 24, 2,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_downloadRegion : Writing to Flash using 0x81 "
+                          "buffer Id at Offset 0x00010000 ***** FAILED *****"},
+        ShortTransferCase{"DownloadMemoryWord", "write-buffer:0xC0 short 2", true, false, window(),
+                          0x42400018u, 4, 24, 1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_downloadRegion : Writing to Memory/Register "
+                          "using 0xc2 buffer Id ***** FAILED *****"},
+        ShortTransferCase{"DownloadEthernetPage", "write-buffer:0xE6 short 10", true, false, window(), 0xFF27,
+                          0xE6, 24, 1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_downloadRegion : Writing to Memory/Register "
+                          "using 0xe6 buffer Id ***** FAILED *****"},
+        ShortTransferCase{"DownloadChipReset", "write-buffer:0xE9 short 1", true, false, window(),
+                          0xC3800200u, 4, 24, 1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_downloadRegion : Writing to Memory/Register "
+                          "using 0xe9 buffer Id ***** FAILED *****"},
+        ShortTransferCase{"Erase", "write-buffer:0xE1 short 4", true, true, region(5, 0xE1), 0, 0, 24, 1,
+                          "ERROR : zelkor_ial_SAS::zelkor_ial_eraseRegion : Write data using 0xe1 bufferId "
+                          "**** FAILED ****"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
 // ---- the Ethernet field patch ----
 
 struct PatchCase {
@@ -329,6 +418,28 @@ INSTANTIATE_TEST_SUITE_P(Fields, EthernetPatch,
                                          PatchCase{"QuenzaGateway", kQuenzaAddress, 0xFF27, 2, 12},
                                          PatchCase{"QuenzaDhcp", kQuenzaAddress, 0xFF27, 3, 28}),
                          [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(RegionOps, LongestCachedPageIsWrittenBackWhole) {
+    // 254 bytes: the most the cache holds. Data after the DHCP word are the page's own and go back as read.
+    std::vector<uint8_t> page(254, 0);
+    const uint8_t head[] = {0xFE, 0x00, 0x10, 0xFF, 10, 1, 2, 3, 255, 255, 255, 0, 10, 1, 2, 1};
+    std::memcpy(page.data(), head, sizeof head);
+    for (size_t i = 32; i < page.size(); ++i)
+        page[i] = static_cast<uint8_t>(i);
+    sim::loadScenario("device sg0 ostrel\n sas-address 500605B0:0000A1C0\n page-raw 0xFF10 " + hex(page) +
+                      "\n");
+    openOn(kOstrelAddress);
+    ASSERT_EQ(sas()->expander.ethernetPageLength, 254u);
+    handle_.fieldSelector = 2;
+    ZELKOR_REGION memory = window();
+    uint8_t gateway[4] = {10, 1, 2, 254};
+    ASSERT_EQ(download(&memory, 0xFF10, 0x2E6, nullptr, gateway), 0u);
+    std::memcpy(&page[12], gateway, 4);
+    const auto commands = sim::commands();
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].at("cdb"), "3B01E6FF1000FE000000");
+    EXPECT_EQ(commands[0].bytes("out"), page);
+}
 
 TEST_F(RegionOps, PageNotReadWholeIsNeverWrittenBack) {
     sim::loadScenario(std::string(kTwoFamilies) + "    fault read-buffer:0xE6:0xFF27 short 20 skip=1\n");
