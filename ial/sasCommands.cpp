@@ -37,6 +37,10 @@ Layout layoutFor(uint8_t bufferId, uint8_t descriptorFlag) {
     return kData;
 }
 
+bool fitsBytes(uint32_t value, int bytes) {
+    return bytes >= 4 || value >> (8 * bytes) == 0;
+}
+
 void sayOnConsole(const char* text) {
     std::fputs(text, stdout);
     std::fflush(stdout);
@@ -59,6 +63,13 @@ uint32_t prepareCdb(uint8_t* cdb, uint8_t operationCode, uint32_t bufferId, uint
     return 0;
 }
 
+bool cdbFieldsFit(uint32_t bufferId, uint32_t length, uint32_t offset, uint8_t descriptorFlag) {
+    if (bufferId > 0xFF)
+        return false;
+    const Layout layout = layoutFor(static_cast<uint8_t>(bufferId), descriptorFlag);
+    return fitsBytes(offset, layout.offsetBytes) && fitsBytes(length, layout.lengthBytes);
+}
+
 void prepareInquiryCdb(uint8_t* cdb, uint8_t page) {
     const uint8_t command[SAS_INQUIRY_COMMAND_LENGTH] = {
         SCSI_INQUIRY, 0x01, page, 0x00, static_cast<uint8_t>(SAS_INQUIRY_REPLY_LENGTH), 0x00};
@@ -70,7 +81,8 @@ ZELKOR_STATUS zelkor_ial_writeData(uint32_t bufferId, const uint8_t* data, uint3
                                    uint32_t* transferred) {
     if (transferred != nullptr)
         *transferred = 0;
-    if (data == nullptr || length < 1) {
+    // A length or offset that its field cannot carry would address other bytes than the caller's.
+    if (data == nullptr || length < 1 || !cdbFieldsFit(bufferId, length, offset, descriptorFlag)) {
         sayOnConsole(" **** INVALID ARGUMENTS for SAS Write data ****");
         return SAS_INVALID_ARGUMENTS;
     }
@@ -103,7 +115,7 @@ ZELKOR_STATUS zelkor_ial_readData(uint32_t bufferId, uint8_t* data, uint32_t len
                                   uint32_t offset, uint8_t descriptorFlag, uint32_t* transferred) {
     if (transferred != nullptr)
         *transferred = 0;
-    if (data == nullptr || length < 1) {
+    if (data == nullptr || length < 1 || !cdbFieldsFit(bufferId, length, offset, descriptorFlag)) {
         sayOnConsole(" ****  Invalid Arguments for SAS Read data ****");
         return SAS_INVALID_ARGUMENTS;
     }

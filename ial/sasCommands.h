@@ -45,11 +45,14 @@ extern uint32_t gExpanderType;
 uint32_t prepareCdb(uint8_t* cdb, uint8_t operationCode, uint32_t bufferId, uint32_t length, uint32_t offset,
                     uint32_t* cdbLength, uint8_t descriptorFlag);
 
+// True when the buffer id, the length and the offset fit the fields of the command prepareCdb builds.
+bool cdbFieldsFit(uint32_t bufferId, uint32_t length, uint32_t offset, uint8_t descriptorFlag);
+
 // The 6-byte INQUIRY of a VPD page with an allocation length of 255.
 void prepareInquiryCdb(uint8_t* cdb, uint8_t page);
 
-// One WRITE BUFFER: 0, 5 (null data or length 0) or 24 (failed at the device).
-// One READ BUFFER: 0, 5, 1 (completed without data) or 0xFFFFFFFF (failed at the device).
+// One WRITE BUFFER: 0, 5 (null data, length 0, or a length or offset its command cannot carry) or 24 (failed
+// at the device). One READ BUFFER: 0, 5, 1 (completed without data) or 0xFFFFFFFF (failed at the device).
 // *transferred (may be null) receives the bytes that actually crossed, so that a caller that needs a
 // whole record can tell a short transfer.
 ZELKOR_STATUS zelkor_ial_writeData(uint32_t bufferId, const uint8_t* data, uint32_t length,

@@ -104,6 +104,50 @@ TEST_F(Carriers, RefuseMissingDataWithTheirMessages) {
     EXPECT_TRUE(sim::commands().empty());
 }
 
+// A length or offset wider than its command field would otherwise be cut to its low bits and address
+// other bytes of the expander than the caller's: such a transfer is refused before anything is sent.
+TEST_F(Carriers, RefuseLengthsAndOffsetsTheirCommandCannotCarry) {
+    struct Row {
+        uint32_t buffer;
+        uint32_t length;
+        uint32_t offset;
+        uint8_t descriptor;
+        bool fits;
+    };
+    const Row rows[] = {
+        {0xC2, 0xFFFF, 0xFFFFFFFF, 0, true},   // memory: 16-bit length, 32-bit address
+        {0xC2, 0x10000, 0x42400018, 0, false}, // memory length past 16 bits
+        {0xE6, 0x20, 0xFFFF, 1, true},         // configuration page: 16-bit page id
+        {0xE6, 0x20, 0x1FF27, 1, false},       // page id past 16 bits
+        {0xE6, 0x10000, 0xFF27, 1, false},     // page length past 16 bits
+        {0x81, 0x100, 0xFFFF00, 0, true},      // data buffer: 24-bit offset and length
+        {0x81, 0x100, 0x1000000, 0, false},    // offset past 24 bits
+        {0x81, 0x1000000, 0, 0, false},        // length past 24 bits
+        {0x1C2, 4, 0x42400018, 0, false},      // buffer id past 8 bits
+    };
+    load();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << "buffer 0x" << row.buffer << " length 0x" << row.length
+                                        << " offset 0x" << row.offset);
+        EXPECT_EQ(cdbFieldsFit(row.buffer, row.length, row.offset, row.descriptor), row.fits);
+        if (row.fits)
+            continue;
+        // The refusal never touches the buffer, so a small one shows under the sanitizers that nothing
+        // is read from it or written into it.
+        Bytes data(16);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(
+            zelkor_ial_writeData(row.buffer, data.data(), row.length, device_, row.offset, row.descriptor),
+            SAS_INVALID_ARGUMENTS);
+        EXPECT_EQ(
+            zelkor_ial_readData(row.buffer, data.data(), row.length, device_, row.offset, row.descriptor),
+            SAS_INVALID_ARGUMENTS);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), " **** INVALID ARGUMENTS for SAS Write data ****"
+                                                          " ****  Invalid Arguments for SAS Read data ****");
+        EXPECT_TRUE(sim::commands().empty());
+    }
+}
+
 TEST_F(Carriers, WriteFailurePrintsItsMessage) {
     load("    fault write-buffer transport-error\n");
     const Bytes reset{0, 0, 0};
