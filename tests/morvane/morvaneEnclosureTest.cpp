@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <ostream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -69,11 +71,43 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
+// What a device holds when the run ends: its Ethernet page (as the device returns it) and its resets.
+struct DeviceState {
+    std::string page;
+    std::string resets;
+    bool operator==(const DeviceState&) const = default;
+};
+using States = std::map<std::string, DeviceState>;
+
+std::ostream& operator<<(std::ostream& os, const DeviceState& d) {
+    return os << "{page " << d.page << ", " << d.resets << "}";
+}
+
+// The expanders' states from the simulator's state text.
+States parseState(const std::string& text) {
+    States states;
+    std::istringstream in(text);
+    std::string device;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string kind, first, second;
+        words >> kind >> first >> second;
+        if (kind == "device")
+            device = first;
+        else if (kind == "page" && (first == "0xFF10" || first == "0xFF27"))
+            states[device].page = second;
+        else if (kind == "resets")
+            states[device].resets = first + " " + second;
+    }
+    return states;
+}
+
 struct Outcome {
     int status = -1;
     std::string out;
     Writes writes; // "sgN CDB DATA" of every command that sent data to a device
     std::string errors;
+    States state;
 };
 
 struct Case {
@@ -97,8 +131,10 @@ class Morvane : public testing::Test {
     // Morvane with the words, standard input holding exactly the input, in a directory of its own.
     Outcome run(const Words& words, const std::string& input = "") {
         std::ofstream(dir_ + "/input", std::ios::binary) << input;
-        std::string command = "cd " + quote(dir_) + " && " + quote(ZSIM_WITH_ENCLOSURE) + " --trace trace " +
-                              quote(ENCLOSURE_SCENARIO) + " -- " + quote(MORVANE_BINARY);
+        std::remove((dir_ + "/state").c_str());
+        std::string command = "cd " + quote(dir_) + " && " + quote(ZSIM_WITH_ENCLOSURE) +
+                              " --trace trace --state state " + quote(scenario_) + " -- " +
+                              quote(MORVANE_BINARY);
         for (const std::string& word : words)
             command += " " + quote(word);
         command += " <input 2>errors";
@@ -115,18 +151,55 @@ class Morvane : public testing::Test {
         for (const sim::TraceEntry& e : sim::parseTrace(readFile(dir_ + "/trace")))
             if (e.kind == "cmd" && e.at("dir") == "out")
                 result.writes.push_back(e.at("dev") + " " + e.at("cdb") + " " + e.at("out"));
+        result.state = parseState(readFile(dir_ + "/state"));
         return result;
+    }
+
+    // The devices as the scenario starts them: the state after a listing, which writes nothing.
+    States initialState() {
+        static std::map<std::string, States> known;
+        auto found = known.find(scenario_);
+        if (found != known.end())
+            return found->second;
+        const Outcome r = run({"-q", "-f", "-i", "get", "avail"});
+        EXPECT_TRUE(r.writes.empty()) << r.out;
+        EXPECT_FALSE(r.state.empty()) << r.errors;
+        return known[scenario_] = r.state;
+    }
+
+    // What the devices hold after the writes: the last page written to each, and its resets counted.
+    States stateAfter(const Writes& writes) {
+        States expected = initialState();
+        std::map<std::string, std::pair<int, int>> resets;
+        for (const std::string& write : writes) {
+            std::istringstream words(write);
+            std::string device, cdb, data;
+            words >> device >> cdb >> data;
+            if (cdb.rfind("3B01E6", 0) == 0)
+                expected[device].page = data;
+            else if (cdb.rfind("3B01E9", 0) == 0)
+                ++(data == "000000" ? resets[device].first : resets[device].second);
+        }
+        for (auto& [device, state] : expected) {
+            const auto [chip, watchdog] = resets[device];
+            state.resets = "chip=" + std::to_string(chip) + " watchdog=" + std::to_string(watchdog);
+        }
+        return expected;
     }
 
     void check(const Case& c) {
         SCOPED_TRACE(c.label);
+        const States expected = stateAfter(c.writes);
         const Outcome r = run(c.words, c.input);
         EXPECT_EQ(r.status, c.status) << r.errors;
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.writes, c.writes);
+        // The devices took exactly those writes: every other page and counter is as it was.
+        EXPECT_EQ(r.state, expected);
     }
 
     std::string dir_;
+    std::string scenario_ = ENCLOSURE_SCENARIO;
 };
 
 // ---- set ----
