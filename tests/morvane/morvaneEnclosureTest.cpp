@@ -653,6 +653,15 @@ TEST_F(MorvaneFamilies, GetOnEveryFamily) {
          0,
          kPageMissing + opened(kType4Name) + listing + "\n",
          {}},
+        {"avail with -w and no address resets nothing",
+         {"-q", "-f", "-w", "-i", "get", "avail"},
+         "y\n",
+         0x26,
+         opened(kType4Name) + listing +
+             "\nERROR: A reset needs the SAS address of the expander (-i <sas addr>); no expander was "
+             "reset.\n" +
+             "\n\n",
+         {}},
         {"avail with -w",
          {"-q", "-w", "-i", kType4, "get", "avail"},
          "n\n",
