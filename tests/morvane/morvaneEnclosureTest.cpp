@@ -380,6 +380,43 @@ TEST_F(Morvane, GetListsAndShowsWithoutWriting) {
          0,
          opened(kQuenzaName) + ipconfig + "\n",
          {}},
+        {"ipconfig of the Ostrel switch",
+         {"-q", "-i", kSwitch, "get", "ipconfig"},
+         "",
+         0,
+         opened(kSwitchName) +
+             "          IP Address: 192.168.10.20\n"
+             "         Subnet Mask: 255.255.255.0\n"
+             "             Gateway: 192.168.10.1\n"
+             "         MAC Address: 0.16.32.48.64.0\n "
+             "         DHCP Status: Disabled\n" +
+             "\n",
+         {}},
+        // get is not refused on Gen2: only set and reset are.
+        {"ipconfig of a Gen2 expander",
+         {"-q", "-i", kGen2, "get", "ipconfig"},
+         "",
+         0,
+         opened("BX500 (Tolvane28)") +
+             "          IP Address: 10.0.0.14\n"
+             "         Subnet Mask: 255.255.255.0\n"
+             "             Gateway: 10.0.0.1\n"
+             "         MAC Address: 0.16.32.48.64.4\n "
+             "         DHCP Status: Disabled\n" +
+             "\n",
+         {}},
+        {"ipconfig with DHCP on: the address the expander reports for DHCP",
+         {"-q", "-i", kDhcpOn, "get", "ipconfig"},
+         "",
+         0,
+         opened("RX2400 (Vellor_48)") +
+             "          IP Address: 10.1.1.99\n"
+             "         Subnet Mask: Unknown\n"
+             "             Gateway: Unknown\n"
+             "         MAC Address: 0.16.32.48.64.2\n "
+             "         DHCP Status: Enabled\n" +
+             "\n",
+         {}},
         {"ipconfig with -w",
          {"-q", "-w", "-i", kQuenza, "get", "ipconfig"},
          "",
