@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <ostream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -69,11 +71,43 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
+// What a device holds when the run ends: its Ethernet page (as the device returns it) and its resets.
+struct DeviceState {
+    std::string page;
+    std::string resets;
+    bool operator==(const DeviceState&) const = default;
+};
+using States = std::map<std::string, DeviceState>;
+
+std::ostream& operator<<(std::ostream& os, const DeviceState& d) {
+    return os << "{page " << d.page << ", " << d.resets << "}";
+}
+
+// The expanders' states from the simulator's state text.
+States parseState(const std::string& text) {
+    States states;
+    std::istringstream in(text);
+    std::string device;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string kind, first, second;
+        words >> kind >> first >> second;
+        if (kind == "device")
+            device = first;
+        else if (kind == "page" && (first == "0xFF10" || first == "0xFF27"))
+            states[device].page = second;
+        else if (kind == "resets")
+            states[device].resets = first + " " + second;
+    }
+    return states;
+}
+
 struct Outcome {
     int status = -1;
     std::string out;
     Writes writes; // "sgN CDB DATA" of every command that sent data to a device
     std::string errors;
+    States state;
 };
 
 struct Case {
@@ -97,8 +131,10 @@ class Morvane : public testing::Test {
     // Morvane with the words, standard input holding exactly the input, in a directory of its own.
     Outcome run(const Words& words, const std::string& input = "") {
         std::ofstream(dir_ + "/input", std::ios::binary) << input;
-        std::string command = "cd " + quote(dir_) + " && " + quote(ZSIM_WITH_ENCLOSURE) + " --trace trace " +
-                              quote(ENCLOSURE_SCENARIO) + " -- " + quote(MORVANE_BINARY);
+        std::remove((dir_ + "/state").c_str());
+        std::string command = "cd " + quote(dir_) + " && " + quote(ZSIM_WITH_ENCLOSURE) +
+                              " --trace trace --state state " + quote(scenario_) + " -- " +
+                              quote(MORVANE_BINARY);
         for (const std::string& word : words)
             command += " " + quote(word);
         command += " <input 2>errors";
@@ -115,18 +151,55 @@ class Morvane : public testing::Test {
         for (const sim::TraceEntry& e : sim::parseTrace(readFile(dir_ + "/trace")))
             if (e.kind == "cmd" && e.at("dir") == "out")
                 result.writes.push_back(e.at("dev") + " " + e.at("cdb") + " " + e.at("out"));
+        result.state = parseState(readFile(dir_ + "/state"));
         return result;
+    }
+
+    // The devices as the scenario starts them: the state after a listing, which writes nothing.
+    States initialState() {
+        static std::map<std::string, States> known;
+        auto found = known.find(scenario_);
+        if (found != known.end())
+            return found->second;
+        const Outcome r = run({"-q", "-f", "-i", "get", "avail"});
+        EXPECT_TRUE(r.writes.empty()) << r.out;
+        EXPECT_FALSE(r.state.empty()) << r.errors;
+        return known[scenario_] = r.state;
+    }
+
+    // What the devices hold after the writes: the last page written to each, and its resets counted.
+    States stateAfter(const Writes& writes) {
+        States expected = initialState();
+        std::map<std::string, std::pair<int, int>> resets;
+        for (const std::string& write : writes) {
+            std::istringstream words(write);
+            std::string device, cdb, data;
+            words >> device >> cdb >> data;
+            if (cdb.rfind("3B01E6", 0) == 0)
+                expected[device].page = data;
+            else if (cdb.rfind("3B01E9", 0) == 0)
+                ++(data == "000000" ? resets[device].first : resets[device].second);
+        }
+        for (auto& [device, state] : expected) {
+            const auto [chip, watchdog] = resets[device];
+            state.resets = "chip=" + std::to_string(chip) + " watchdog=" + std::to_string(watchdog);
+        }
+        return expected;
     }
 
     void check(const Case& c) {
         SCOPED_TRACE(c.label);
+        const States expected = stateAfter(c.writes);
         const Outcome r = run(c.words, c.input);
         EXPECT_EQ(r.status, c.status) << r.errors;
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.writes, c.writes);
+        // The devices took exactly those writes: every other page and counter is as it was.
+        EXPECT_EQ(r.state, expected);
     }
 
     std::string dir_;
+    std::string scenario_ = ENCLOSURE_SCENARIO;
 };
 
 // ---- set ----
@@ -307,6 +380,43 @@ TEST_F(Morvane, GetListsAndShowsWithoutWriting) {
          0,
          opened(kQuenzaName) + ipconfig + "\n",
          {}},
+        {"ipconfig of the Ostrel switch",
+         {"-q", "-i", kSwitch, "get", "ipconfig"},
+         "",
+         0,
+         opened(kSwitchName) +
+             "          IP Address: 192.168.10.20\n"
+             "         Subnet Mask: 255.255.255.0\n"
+             "             Gateway: 192.168.10.1\n"
+             "         MAC Address: 0.16.32.48.64.0\n "
+             "         DHCP Status: Disabled\n" +
+             "\n",
+         {}},
+        // get is not refused on Gen2: only set and reset are.
+        {"ipconfig of a Gen2 expander",
+         {"-q", "-i", kGen2, "get", "ipconfig"},
+         "",
+         0,
+         opened("BX500 (Tolvane28)") +
+             "          IP Address: 10.0.0.14\n"
+             "         Subnet Mask: 255.255.255.0\n"
+             "             Gateway: 10.0.0.1\n"
+             "         MAC Address: 0.16.32.48.64.4\n "
+             "         DHCP Status: Disabled\n" +
+             "\n",
+         {}},
+        {"ipconfig with DHCP on: the address the expander reports for DHCP",
+         {"-q", "-i", kDhcpOn, "get", "ipconfig"},
+         "",
+         0,
+         opened("RX2400 (Vellor_48)") +
+             "          IP Address: 10.1.1.99\n"
+             "         Subnet Mask: Unknown\n"
+             "             Gateway: Unknown\n"
+             "         MAC Address: 0.16.32.48.64.2\n "
+             "         DHCP Status: Enabled\n" +
+             "\n",
+         {}},
         {"ipconfig with -w",
          {"-q", "-w", "-i", kQuenza, "get", "ipconfig"},
          "",
@@ -351,6 +461,345 @@ TEST_F(Morvane, NotAttachedAddressWritesNothing) {
     EXPECT_EQ(r.status, 0x26);
     EXPECT_NE(r.out.find("Failed to Initialize Communication!\n"), std::string::npos) << r.out;
     EXPECT_TRUE(r.writes.empty());
+}
+
+// ---- every family and the expanders that cannot take a command ----
+
+// The expanders of the families scenario.
+const std::string kType4 = "5000CCAB0400C000";    // sg0, Quenza, DHCP off
+const std::string kKerrin = "500605B00000A500";   // sg1, chip type 1
+const std::string kForeign = "500605B00000A600";  // sg2, Ostrel switch with a foreign image: open warns 32
+const std::string kNoHeader = "5000CCAB0400C100"; // sg3, flash header unreadable: open warns 26
+const std::string kNoIp = "5000CCAB0400D000";     // sg4, no IP address configured
+const std::string kNoPage = "5000CCAB0400E000";   // sg5, empty Ethernet page: settings unknown
+
+const std::string kType4Name = "QZ36 (Vellor_36)";
+const std::string kType4Page = "200027FFAC100009FFFFF000AC10000102030405060700000000000000000000";
+const std::string kHeaderReadFailed = " **** OSAL SAS Device Read data FAILED";
+const std::string kPageMissing = "\n\nWARN: Ethernet Configuration Page (0xFF27) not found in flash";
+
+class MorvaneFamilies : public Morvane {
+  protected:
+    void SetUp() override {
+        Morvane::SetUp();
+        scenario_ = FAMILIES_SCENARIO;
+    }
+};
+
+TEST_F(MorvaneFamilies, SetOnChipType4AsksAndWritesTheField) {
+    const std::string ipQuestion = "Are you sure you want to set IP Address?(y/n):\n";
+    const Case cases[] = {
+        {"ipaddr answered Y",
+         {"-q", "-i", kType4, "set", "ipaddr", "10.20.30.40"},
+         "Y\n",
+         0,
+         opened(kType4Name) + ipQuestion + "\nSet IP address Successful\n" + kApplyReset + "\n",
+         {pageWrite("sg0", "FF27", pageWith(kType4Page, 4, "0A141E28"))}},
+        {"subnetmask answered junk, then y",
+         {"-q", "-i", kType4, "set", "subnetmask", "255.255.255.128"},
+         "maybe\ny\n",
+         0,
+         opened(kType4Name) + "Are you sure you want to set Subnet Mask?(y/n):\n" +
+             "Are you sure you want to set Subnet Mask?(y/n):\n" + "\nSet Subnet Mask Successful\n" +
+             kApplyReset + "\n",
+         {pageWrite("sg0", "FF27", pageWith(kType4Page, 8, "FFFFFF80"))}},
+        {"gateway with -f and -w",
+         {"-q", "-f", "-w", "-i", kType4, "set", "gateway", "172.16.0.254"},
+         "n\n",
+         0,
+         opened(kType4Name) + "\nSet Gateway Successful\n" + "\n" + kResetSent + "\n",
+         {pageWrite("sg0", "FF27", pageWith(kType4Page, 12, "AC1000FE")), "sg0 " + kWatchdogReset}},
+        {"dhcp 1 answered y, with -r",
+         {"-q", "-r", "-i", kType4, "set", "dhcp", "1"},
+         "y\n",
+         0,
+         opened(kType4Name) + "Are you sure you want to enable DHCP Status?(y/n):\n" +
+             "\nDHCP status is enabled\n" + "\n" + kResetSent + "\n",
+         {pageWrite("sg0", "FF27", pageWith(kType4Page, 28, "01000000")), "sg0 " + kChipReset}},
+        {"dhcp 0 answered N",
+         {"-q", "-r", "-i", kType4, "set", "dhcp", "0"},
+         "N\ny\n",
+         0x27,
+         opened(kType4Name) + "Are you sure you want to disable DHCP Status?(y/n):\n" +
+             "Set operation aborted by user." + "\n\n",
+         {}},
+        {"ipaddr answered yes, then the input ends",
+         {"-q", "-i", kType4, "set", "ipaddr", "10.20.30.40"},
+         "yes\n",
+         0x27,
+         opened(kType4Name) + ipQuestion + ipQuestion + "Set operation aborted by user." + "\n\n",
+         {}},
+        {"ipaddr, the input ends at once",
+         {"-q", "-w", "-i", kType4, "set", "ipaddr", "10.20.30.40"},
+         "",
+         0x27,
+         opened(kType4Name) + ipQuestion + "Set operation aborted by user." + "\n\n",
+         {}},
+    };
+    for (const Case& c : cases)
+        check(c);
+}
+
+TEST_F(MorvaneFamilies, SetRefusesAValueThatIsNoAddressOrSwitch) {
+    const Case cases[] = {
+        {"a piece above 255",
+         {"-q", "-y", "-i", kType4, "set", "ipaddr", "192.168.1.300"},
+         "",
+         1,
+         opened(kType4Name) + "\nERROR : Invalid IP Address." + "\n\n",
+         {}},
+        {"an empty piece",
+         {"-q", "-y", "-r", "-i", kType4, "set", "ipaddr", "1..2.3"},
+         "",
+         1,
+         opened(kType4Name) + "\nERROR : Invalid IP Address." + "\n\n",
+         {}},
+        {"a letter",
+         {"-q", "-y", "-i", kType4, "set", "gateway", "1.2.3.4a"},
+         "",
+         1,
+         opened(kType4Name) + "\nERROR : Invalid Gateway Address." + "\n\n",
+         {}},
+        {"DHCP 10",
+         {"-q", "-y", "-w", "-i", kType4, "set", "dhcp", "10"},
+         "",
+         5,
+         opened(kType4Name) + "\nInvalid argument.\n" + "\n",
+         {}},
+    };
+    for (const Case& c : cases)
+        check(c);
+}
+
+TEST_F(MorvaneFamilies, SetWritesNothingWhereTheExpanderCannotTakeIt) {
+    const Case cases[] = {
+        {"chip type 1 has no Ethernet page",
+         {"-q", "-y", "-i", kKerrin, "set", "ipaddr", "1.2.3.4"},
+         "",
+         2,
+         opened("Kerrin28") + "\nFunction is not applicable.\n" + "\nERROR: Unable to set the IP address\n" +
+             "\n",
+         {}},
+        {"foreign image",
+         {"-q", "-y", "-i", kForeign, "set", "gateway", "1.2.3.4"},
+         "",
+         32,
+         opened("FOREIGN") + "\nRegion does not contain a valid firmware image.\n" + "\n",
+         {}},
+        {"unreadable flash header",
+         {"-q", "-y", "-i", kNoHeader, "set", "dhcp", "1"},
+         "",
+         26,
+         kHeaderReadFailed + opened("NOHDR (Vellor_48)") + "\nFailed loading dynamic regions.\n" + "\n",
+         {}},
+        {"no address configured, so no page was read",
+         {"-q", "-y", "-i", kNoIp, "set", "ipaddr", "1.2.3.4"},
+         "",
+         1,
+         opened("NOIP (Vellor_48)") + "\n" + "\nERROR: Unable to set the IP address\n" + "\n",
+         {}},
+        // DHCP unknown does not refuse: the question is put, but there is no page to write back.
+        {"settings unknown",
+         {"-q", "-i", kNoPage, "set", "subnetmask", "255.0.0.0"},
+         "y\n",
+         1,
+         kPageMissing + opened("NOPAGE (Vellor_48)") + "Are you sure you want to set Subnet Mask?(y/n):\n" +
+             "\n" + "\nERROR: Unable to set the Subnet Mask\n" + "\n",
+         {}},
+    };
+    for (const Case& c : cases)
+        check(c);
+}
+
+TEST_F(MorvaneFamilies, ResetExpAnswersAndWarnings) {
+    const std::string question = "Are you sure you want to reset Expander?(y/n):\n";
+    const Case cases[] = {
+        {"answered Y",
+         {"-q", "-i", kType4, "reset", "exp"},
+         "Y\n",
+         0,
+         opened(kType4Name) + question + kResetSent + "\n",
+         {"sg0 " + kChipReset}},
+        {"junk, then y",
+         {"-q", "-i", kType4, "reset", "exp"},
+         "x\ny\n",
+         0,
+         opened(kType4Name) + question + question + kResetSent + "\n",
+         {"sg0 " + kChipReset}},
+        {"yes, then the input ends",
+         {"-q", "-w", "-i", kType4, "reset", "exp"},
+         "yes\n",
+         0x27,
+         opened(kType4Name) + question + question + "Reset operation aborted by user\n" + "\n\n",
+         {}},
+        {"the input ends at once",
+         {"-q", "-i", kType4, "reset", "exp"},
+         "",
+         0x27,
+         opened(kType4Name) + question + "Reset operation aborted by user\n" + "\n\n",
+         {}},
+        {"-f with -r",
+         {"-q", "-f", "-r", "-i", kType4, "reset", "exp"},
+         "n\n",
+         0,
+         opened(kType4Name) + kResetSent + "\n",
+         {"sg0 " + kChipReset}},
+        {"chip type 1 in-band",
+         {"-q", "-y", "-i", kKerrin, "reset", "exp"},
+         "",
+         0x26,
+         opened("Kerrin28") + "WARN: This functionality is not supported in PALX through SAS interface" +
+             "\n\n",
+         {}},
+        // The open's warnings do not stop the reset.
+        {"foreign image",
+         {"-q", "-y", "-i", kForeign, "reset", "exp"},
+         "",
+         0,
+         opened("FOREIGN") + kResetSent + "\n",
+         {"sg2 " + kChipReset}},
+        {"unreadable flash header",
+         {"-q", "-y", "-i", kNoHeader, "reset", "exp"},
+         "",
+         0,
+         kHeaderReadFailed + opened("NOHDR (Vellor_48)") + kResetSent + "\n",
+         {"sg3 " + kChipReset}},
+    };
+    for (const Case& c : cases)
+        check(c);
+}
+
+TEST_F(MorvaneFamilies, GetOnEveryFamily) {
+    const std::string listing = "1) QZ36 (Vellor_36) (5000CCAB:0400C000)  (172.16.0.9) \n"
+                                "2) Kerrin28 (500605B0:0000A500)  \n"
+                                "3) FOREIGN (500605B0:0000A600)  (10.0.0.12) \n"
+                                "4) NOHDR (Vellor_48) (5000CCAB:0400C100)  (10.0.0.13) \n"
+                                "5) NOIP (Vellor_48) (5000CCAB:0400D000)  \n"
+                                "6) NOPAGE (Vellor_48) (5000CCAB:0400E000)  (Unknown) \n";
+    const std::string unsupported = "\nCommand unsupported on attached expander.\n";
+    const Case cases[] = {
+        {"avail without an address: -f keeps the page warning away",
+         {"-q", "-f", "-i", "get", "avail"},
+         "n\n",
+         0,
+         opened(kType4Name) + listing + "\n",
+         {}},
+        {"avail without an address",
+         {"-q", "-i", "get", "avail"},
+         "",
+         0,
+         kPageMissing + opened(kType4Name) + listing + "\n",
+         {}},
+        {"avail with -w and no address resets nothing",
+         {"-q", "-f", "-w", "-i", "get", "avail"},
+         "y\n",
+         0x26,
+         opened(kType4Name) + listing +
+             "\nERROR: A reset needs the SAS address of the expander (-i <sas addr>); no expander was "
+             "reset.\n" +
+             "\n\n",
+         {}},
+        {"avail with -w",
+         {"-q", "-w", "-i", kType4, "get", "avail"},
+         "n\n",
+         0,
+         opened(kType4Name) + "1) QZ36 (Vellor_36) (5000CCAB:0400C000)  (172.16.0.9) \n" + "\n" + kResetSent +
+             "\n",
+         {"sg0 " + kWatchdogReset}},
+        {"ipconfig with -r",
+         {"-q", "-r", "-i", kType4, "get", "ipconfig"},
+         "n\n",
+         0,
+         opened(kType4Name) +
+             "          IP Address: 172.16.0.9\n"
+             "         Subnet Mask: 255.255.240.0\n"
+             "             Gateway: 172.16.0.1\n"
+             "         MAC Address: 2.3.4.5.6.7\n "
+             "         DHCP Status: Disabled\n" +
+             "\n" + kResetSent + "\n",
+         {"sg0 " + kChipReset}},
+        {"ipconfig, no address configured",
+         {"-q", "-i", kNoIp, "get", "ipconfig"},
+         "",
+         0,
+         opened("NOIP (Vellor_48)") +
+             "          IP Address: NotConfigured\n"
+             "         Subnet Mask: \n"
+             "             Gateway: \n"
+             "         MAC Address: \n "
+             "         DHCP Status: Disabled\n" +
+             "\n",
+         {}},
+        {"ipconfig, settings unknown",
+         {"-q", "-f", "-i", kNoPage, "get", "ipconfig"},
+         "",
+         0,
+         opened("NOPAGE (Vellor_48)") +
+             "          IP Address: Unknown\n"
+             "         Subnet Mask: Unknown\n"
+             "             Gateway: Unknown\n"
+             "         MAC Address: Unknown\n "
+             "         DHCP Status: Unknown\n" +
+             "\n",
+         {}},
+        {"ipconfig on chip type 1",
+         {"-q", "-r", "-i", kKerrin, "get", "ipconfig"},
+         "",
+         29,
+         opened("Kerrin28") + unsupported + "\n",
+         {}},
+        // The interface refuses the reset register of chip type 1 before anything is sent.
+        {"avail with -r on chip type 1",
+         {"-q", "-r", "-i", kKerrin, "get", "avail"},
+         "",
+         29,
+         opened("Kerrin28") + "1) Kerrin28 (500605B0:0000A500)  \n" +
+             "WARN: This functionality is not supported in PALX" + unsupported + "\n" +
+             "Failed Resetting Expander\n" + unsupported + "\n",
+         {}},
+        {"avail, foreign image",
+         {"-q", "-r", "-i", kForeign, "get", "avail"},
+         "",
+         32,
+         opened("FOREIGN") + "\nRegion does not contain a valid firmware image.\n" + "\n",
+         {}},
+        {"ipconfig, unreadable flash header",
+         {"-q", "-w", "-i", kNoHeader, "get", "ipconfig"},
+         "",
+         26,
+         kHeaderReadFailed + opened("NOHDR (Vellor_48)") + "\nFailed loading dynamic regions.\n" + "\n",
+         {}},
+    };
+    for (const Case& c : cases)
+        check(c);
+}
+
+// Quiet hides the banner, "Initializing Interface." and the open's progress dot (the chip type 1 module gives
+// one); everything from the expander's name on is shown either way.
+TEST_F(MorvaneFamilies, QuietHidesTheBannerAndTheOpen) {
+    const std::string stars(80, '*');
+    const std::string banner =
+        "\n" + stars + "\n    Morvane\n\n    Expander IP Configuration Utility\n\n    Version: 19.1.0.0\n\n" +
+        stars + "\n\n";
+    const std::string rest = opened("Kerrin28") + "1) Kerrin28 (500605B0:0000A500)  \n" + "\n";
+    const Case cases[] = {
+        {"without -q",
+         {"-i", kKerrin, "get", "avail"},
+         "",
+         0,
+         banner + "Initializing Interface." + "." + rest,
+         {}},
+        {"with -q", {"-q", "-i", kKerrin, "get", "avail"}, "", 0, rest, {}},
+        {"--quiet with a refused reset",
+         {"--quiet", "-y", "-i", kKerrin, "reset", "exp"},
+         "",
+         0x26,
+         opened("Kerrin28") + "WARN: This functionality is not supported in PALX through SAS interface" +
+             "\n\n",
+         {}},
+    };
+    for (const Case& c : cases)
+        check(c);
 }
 
 // ---- log ----
