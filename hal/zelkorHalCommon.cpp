@@ -400,8 +400,8 @@ ZELKOR_STATUS readFileToBuffer(ZELKOR_HAL_INSTANCE* hi, FILE* file) {
         return HAL_INVALID_ARGUMENT;
     if (file == nullptr)
         return HAL_INVALID_ARGUMENT;
-    if (file == hi->loadedFile)
-        return 0;
+    // Always read: a FILE pointer is no identity, since the C library hands the address of a closed
+    // stream to the next one it opens, and a cached image would then stand for another file.
     if (std::fseek(file, 0, SEEK_END) != 0)
         return HAL_FAILURE;
     const long end = std::ftell(file);

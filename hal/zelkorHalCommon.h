@@ -133,7 +133,7 @@ ZELKOR_STATUS getHALRegion(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION_LIST** out);
 ZELKOR_STATUS addNodeToRegionList(ZELKOR_REGION_LIST** head, const ZELKOR_REGION* row);
 // Frees every node of a region list and clears its head.
 void freeHalRegionList(ZELKOR_REGION_LIST** head);
-// Loads the whole file into hi unless it is the file already loaded: 0, 1 when the file cannot be
+// Loads the whole file into hi, every time it is called: 0, 1 when the file cannot be
 // measured or read whole, 5 for a null hi, 6 without memory.
 ZELKOR_STATUS readFileToBuffer(ZELKOR_HAL_INSTANCE* hi, FILE* file);
 // Sets the head to a list of the eleven Palx rows; 6 when an append fails (the list is then empty).

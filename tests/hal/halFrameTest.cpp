@@ -665,7 +665,7 @@ TEST_F(HalTest, ArmStartAndStopWriteTheFamilyControlWord) {
     }
 }
 
-TEST_F(HalTest, FileLoadsOnceRoundedToWholeWords) {
+TEST_F(HalTest, FileLoadsRoundedToWholeWordsAndIsNeverTakenFromAnEarlierFile) {
     ASSERT_EQ(open(), 0u);
     FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
@@ -673,14 +673,21 @@ TEST_F(HalTest, FileLoadsOnceRoundedToWholeWords) {
     EXPECT_EQ(readFileToBuffer(hi_, file), 0u);
     EXPECT_EQ(hi_->imageSize, 7u);
     EXPECT_EQ(std::memcmp(hi_->image.get(), "ABCDEFG\0", 8), 0);
-    const uint8_t* loaded = hi_->image.get();
-    // The same file again is not read again.
+    // The same stream again is read again, with what it holds now.
     std::fwrite("HIJ", 1, 3, file);
     EXPECT_EQ(readFileToBuffer(hi_, file), 0u);
-    EXPECT_EQ(hi_->image.get(), loaded);
-    EXPECT_EQ(hi_->imageSize, 7u);
-    EXPECT_EQ(readFileToBuffer(nullptr, file), 5u);
+    EXPECT_EQ(hi_->imageSize, 10u);
+    EXPECT_EQ(std::memcmp(hi_->image.get(), "ABCDEFGHIJ\0\0", 12), 0);
     std::fclose(file);
+    // The C library may give the next stream the closed one's address: its own bytes are loaded.
+    FILE* other = std::tmpfile();
+    ASSERT_NE(other, nullptr);
+    std::fwrite("XYZ", 1, 3, other);
+    EXPECT_EQ(readFileToBuffer(hi_, other), 0u);
+    EXPECT_EQ(hi_->imageSize, 3u);
+    EXPECT_EQ(std::memcmp(hi_->image.get(), "XYZ\0", 4), 0);
+    EXPECT_EQ(readFileToBuffer(nullptr, other), 5u);
+    std::fclose(other);
 }
 
 TEST_F(HalTest, PalxListHelperBuildsTheElevenRows) {
