@@ -33,18 +33,15 @@ class FrontEndToModel : public testing::Test {
     }
     void SetUp() override {
         osal_setSleepFunction([](uint32_t) {});
-        for (const char* name : kInterfaceModules) {
-            LIB_ENTRY* entry = registryEntry(name);
-            ASSERT_NE(entry, nullptr);
-            saved_.emplace_back(entry, *entry);
-            entry->querySymbol = modelInterfaceQuery;
-        }
+        std::vector<std::pair<const char*, QUERY_SYMBOL_FUNCTION>> queries;
+        for (const char* name : kInterfaceModules)
+            queries.emplace_back(name, modelInterfaceQuery);
+        swap_.emplace(queries);
         savedOptions_ = gSharedVars;
         inputPath_ = testing::TempDir() + "hal_frontend_input_" + std::to_string(getpid());
     }
     void TearDown() override {
-        for (auto& [entry, copy] : saved_)
-            *entry = copy;
+        swap_.reset();
         gSharedVars = savedOptions_;
         osal_setSleepFunction(nullptr);
         ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
@@ -104,7 +101,7 @@ class FrontEndToModel : public testing::Test {
         return count;
     }
 
-    std::vector<std::pair<LIB_ENTRY*, LIB_ENTRY>> saved_;
+    std::optional<RegistryQuerySwap> swap_;
     ZELKOR_SHARED_VARS savedOptions_{};
     std::string inputPath_;
 };

@@ -25,18 +25,15 @@ class ThroughCore : public testing::Test {
     }
     void SetUp() override {
         osal_setSleepFunction([](uint32_t) {});
-        for (const char* name : kInterfaceModules) {
-            LIB_ENTRY* entry = registryEntry(name);
-            ASSERT_NE(entry, nullptr);
-            saved_.emplace_back(entry, *entry);
-            entry->querySymbol = modelInterfaceQuery;
-        }
+        std::vector<std::pair<const char*, QUERY_SYMBOL_FUNCTION>> queries;
+        for (const char* name : kInterfaceModules)
+            queries.emplace_back(name, modelInterfaceQuery);
+        swap_.emplace(queries);
         log_ = std::make_unique<LogCapture>();
     }
     void TearDown() override {
         log_.reset();
-        for (auto& [entry, copy] : saved_)
-            *entry = copy;
+        swap_.reset();
         osal_setSleepFunction(nullptr);
         // Every hardware instance the tests opened was closed again.
         EXPECT_EQ(gHALInstanceList != nullptr ? ll_getCount(gHALInstanceList) : 0, 0);
@@ -58,7 +55,7 @@ class ThroughCore : public testing::Test {
     }
 
     std::unique_ptr<LogCapture> log_;
-    std::vector<std::pair<LIB_ENTRY*, LIB_ENTRY>> saved_;
+    std::optional<RegistryQuerySwap> swap_;
 };
 
 void writeTable() {

@@ -291,6 +291,22 @@ LIB_ENTRY* registryEntry(const char* name) {
     return entry;
 }
 
+RegistryQuerySwap::RegistryQuerySwap(
+    const std::vector<std::pair<const char*, QUERY_SYMBOL_FUNCTION>>& queries) {
+    for (const auto& [name, query] : queries) {
+        LIB_ENTRY* entry = registryEntry(name);
+        if (entry == nullptr)
+            continue;
+        saved_.emplace_back(entry, *entry);
+        entry->querySymbol = query;
+    }
+}
+
+RegistryQuerySwap::~RegistryQuerySwap() {
+    for (auto& [entry, copy] : saved_)
+        *entry = copy;
+}
+
 void FakeModuleTest::SetUpTestSuite() {
     // Interface code 8 is refused after the first-call initialisation, which registers the modules.
     ZELKOR_INSTANCE* handle = nullptr;
@@ -301,20 +317,16 @@ void FakeModuleTest::SetUp() {
     gFake = FakeModules{};
     gFake.expanders.expander.type = ZELKOR_CHIP_OSTREL;
     savedOptions_ = gSharedVars;
-    for (const char* name : kBuiltInNames) {
-        LIB_ENTRY* entry = registryEntry(name);
-        ASSERT_NE(entry, nullptr);
-        saved_.emplace_back(entry, *entry);
-        entry->querySymbol = name[0] == 'I' ? fakeIalQuery : fakeHalQuery;
-    }
+    std::vector<std::pair<const char*, QUERY_SYMBOL_FUNCTION>> queries;
+    for (const char* name : kBuiltInNames)
+        queries.emplace_back(name, name[0] == 'I' ? fakeIalQuery : fakeHalQuery);
+    swap_.emplace(queries);
     restartLog();
 }
 
 void FakeModuleTest::TearDown() {
     log_.reset();
-    for (auto& [entry, copy] : saved_)
-        *entry = copy;
-    saved_.clear();
+    swap_.reset();
     gSharedVars = savedOptions_;
 }
 

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <type_traits>
@@ -107,6 +108,19 @@ ZELKOR_GENERIC_FUNCTION fakeHalQuery(const char* name);
 // The registry entry of a registered module (fails the test when there is none).
 LIB_ENTRY* registryEntry(const char* name);
 
+// While it lives, the named registry entries answer through the given query functions; the entries are
+// put back as they were at its end. The registry must exist (the first zelkor_open of a process makes it).
+class RegistryQuerySwap {
+  public:
+    explicit RegistryQuerySwap(const std::vector<std::pair<const char*, QUERY_SYMBOL_FUNCTION>>& queries);
+    ~RegistryQuerySwap();
+    RegistryQuerySwap(const RegistryQuerySwap&) = delete;
+    RegistryQuerySwap& operator=(const RegistryQuerySwap&) = delete;
+
+  private:
+    std::vector<std::pair<LIB_ENTRY*, LIB_ENTRY>> saved_;
+};
+
 // Every built-in module's registry entry answers through the fakes for the duration of a test; the
 // entries are put back as they were afterwards. The log is captured per test.
 class FakeModuleTest : public testing::Test {
@@ -127,7 +141,7 @@ class FakeModuleTest : public testing::Test {
     std::unique_ptr<LogCapture> log_;
 
   private:
-    std::vector<std::pair<LIB_ENTRY*, LIB_ENTRY>> saved_;
+    std::optional<RegistryQuerySwap> swap_;
     ZELKOR_SHARED_VARS savedOptions_{};
 };
 
