@@ -1356,6 +1356,21 @@ SAS_INSTANCE* regionInstance(void* instance) {
     return inst != nullptr && inst->handle != nullptr ? inst : nullptr;
 }
 
+// Logs and shows the refusal of a transfer's arguments.
+ZELKOR_STATUS refuseTransfer(ZELKOR_INSTANCE* handle, const char* fn, const char* consoleText) {
+    LOG_ERROR(handle, fn, "Invalid Arguments **** FAILED ****");
+    say(consoleText);
+    return kInvalidArguments;
+}
+
+// A region, a size, and exactly one of file and buffer.
+bool transferArgumentsValid(const ZELKOR_REGION* region, uint32_t size, const FILE* file,
+                            const uint8_t* buffer) {
+    return region != nullptr && size != 0 && (file == nullptr) != (buffer == nullptr);
+}
+
+constexpr const char* kDownloadRefused = " ****Invalid Arguments for  IAL Download Region   ****";
+
 ZELKOR_STATUS sasDownloadRegion(void* instance, ZELKOR_REGION* region, uint32_t offset, uint32_t size,
                                 FILE* file, uint8_t* buffer) {
     const char* fn = "zelkor_ial_downloadRegion";
@@ -1364,11 +1379,8 @@ ZELKOR_STATUS sasDownloadRegion(void* instance, ZELKOR_REGION* region, uint32_t 
         return kInvalidInstance;
     ZELKOR_INSTANCE* handle = inst->handle;
     Trace trace(handle, fn);
-    if (region == nullptr || size == 0 || (file == nullptr) == (buffer == nullptr)) {
-        LOG_ERROR(handle, fn, "Invalid Arguments **** FAILED ****");
-        say(" ****Invalid Arguments for  IAL Download Region   ****");
-        return kInvalidArguments;
-    }
+    if (!transferArgumentsValid(region, size, file, buffer))
+        return refuseTransfer(handle, fn, kDownloadRefused);
     LOG_INFO(handle, fn, "Downloading %d bytes at 0x%08x Offset", size, offset);
     const bool flash = zelkor_ial_checkRegion(handle, region) == 1;
     HeapBytes fromFile;
@@ -1380,11 +1392,8 @@ ZELKOR_STATUS sasDownloadRegion(void* instance, ZELKOR_REGION* region, uint32_t 
             return status;
         }
         // Never send more than the file holds.
-        if (fileSize < size) {
-            LOG_ERROR(handle, fn, "Invalid Arguments **** FAILED ****");
-            say(" ****Invalid Arguments for  IAL Download Region   ****");
-            return kInvalidArguments;
-        }
+        if (fileSize < size)
+            return refuseTransfer(handle, fn, kDownloadRefused);
         data = fromFile.get();
     }
     if (flash)
@@ -1403,11 +1412,8 @@ ZELKOR_STATUS sasUploadRegion(void* instance, ZELKOR_REGION* region, uint32_t of
         return kInvalidInstance;
     ZELKOR_INSTANCE* handle = inst->handle;
     Trace trace(handle, fn);
-    if (region == nullptr || size == 0 || (file == nullptr) == (buffer == nullptr)) {
-        LOG_ERROR(handle, fn, "Invalid Arguments **** FAILED ****");
-        say(" ****Invalid Arguments for  IAL Upload Region   ****");
-        return kInvalidArguments;
-    }
+    if (!transferArgumentsValid(region, size, file, buffer))
+        return refuseTransfer(handle, fn, " ****Invalid Arguments for  IAL Upload Region   ****");
     LOG_INFO(handle, fn, "Uploading %d bytes from 0x%08x offset", size, offset);
     const bool flash = zelkor_ial_checkRegion(handle, region) == 1;
     HeapBytes forFile;
