@@ -2,6 +2,7 @@
 #include "frontend/brannic.h"
 
 #include "frontend/clparser.h"
+#include "frontend/handlerSupport.h"
 #include "frontend/messages.h"
 
 #include <array>
@@ -13,6 +14,8 @@
 
 MORV_INSTANCE gInstance{};
 uint8_t gDisplayStatusFlag = 0;
+
+using namespace morv;
 
 namespace {
 
@@ -44,50 +47,11 @@ using Executor = uint32_t (*)(uint32_t subCommand);
 // One executor per row of cmdList, in its order.
 constexpr std::array<Executor, CMD_COUNT> kExecutors{executeSetCmd, executeGetCmd, executeResetCmd};
 
-void trace(const char* function, const char* text) {
-    messageLog(kMorvModule, ZELKOR_LOG_INFO, 1, function, MSG_DEST_LOG, "%s", text);
-}
-
-// Entry trace now, exit trace when the scope ends, so that every return has one.
-class FunctionTrace {
-  public:
-    explicit FunctionTrace(const char* function) : function_(function) { trace(function_, "Entry.\n"); }
-    ~FunctionTrace() { trace(function_, "Exit.\n"); }
-    FunctionTrace(const FunctionTrace&) = delete;
-    FunctionTrace& operator=(const FunctionTrace&) = delete;
-
-  private:
-    const char* function_;
-};
-
-void showAlways(const char* text) {
-    messageLog(kMorvModule, ZELKOR_LOG_INFO, 0, nullptr, MSG_DEST_ALWAYS, "%s", text);
-}
-
-void logOnly(const char* function, uint32_t level, const char* text) {
-    messageLog(kMorvModule, level, 1, function, MSG_DEST_LOG, "%s", text);
-}
-
-// A user-visible error: once to the log, once to the console.
-void reportError(const char* function, const char* text) {
-    logOnly(function, ZELKOR_LOG_ERROR, text);
-    showAlways(text);
-}
-
 void showStatusOnce(uint32_t status) {
     if (gDisplayStatusFlag != 0)
         return;
     displayZelkorStatus(status);
     gDisplayStatusFlag = 1;
-}
-
-// A text field of a record as text, bounded by its field even when the record left it unterminated.
-template <size_t N> std::string fieldText(const char (&field)[N]) {
-    return std::string(field, strnlen(field, N));
-}
-
-bool optionGiven(uint16_t flag) {
-    return (gClParser.optionFlags & flag) != 0;
 }
 
 bool confirmationsOff() {
@@ -100,10 +64,6 @@ bool resetRequested() {
 
 bool openLetsCommandGoOn(uint32_t status) {
     return status == 0 || status == 26 || status == 32;
-}
-
-const ZELKOR_EXPANDER* firstExpander() {
-    return gInstance.expanderList != nullptr ? &gInstance.expanderList->expander : nullptr;
 }
 
 uint64_t openTarget() {
