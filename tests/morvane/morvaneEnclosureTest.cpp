@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <ostream>
 #include <regex>
 #include <sstream>
@@ -106,6 +107,7 @@ struct Outcome {
     int status = -1;
     std::string out;
     Writes writes; // "sgN CDB DATA" of every command that sent data to a device
+    size_t commands = 0; // SCSI commands of any kind
     std::string errors;
     States state;
 };
@@ -148,9 +150,12 @@ class Morvane : public testing::Test {
         const int status = pclose(pipe);
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         result.errors = readFile(dir_ + "/errors");
-        for (const sim::TraceEntry& e : sim::parseTrace(readFile(dir_ + "/trace")))
+        for (const sim::TraceEntry& e : sim::parseTrace(readFile(dir_ + "/trace"))) {
+            if (e.kind == "cmd")
+                ++result.commands;
             if (e.kind == "cmd" && e.at("dir") == "out")
                 result.writes.push_back(e.at("dev") + " " + e.at("cdb") + " " + e.at("out"));
+        }
         result.state = parseState(readFile(dir_ + "/state"));
         return result;
     }
@@ -442,6 +447,36 @@ TEST_F(Morvane, GetListsAndShowsWithoutWriting) {
     };
     for (const Case& c : cases)
         check(c);
+}
+
+// The topology, trace, log and memory routines are no commands of this tool: their words are refused before
+// any device is reached.
+TEST_F(Morvane, TheLibrarysOtherOperationsAreNoCommands) {
+    struct Refused {
+        Words command;
+        const char* word;
+    };
+    const std::vector<Refused> cases{
+        {{"get", "phy"}, "phy"},          {{"get", "trace"}, "trace"}, {{"get", "log"}, "log"},
+        {{"get", "mem", "0x1000"}, "mem"}, {{"reset", "phy", "3"}, "phy"},
+    };
+    for (const Refused& c : cases) {
+        for (const Words& options : {Words{"-q", "-y", "-i", kQuenza}, Words{"-f", "-i", kSwitch}}) {
+            Words words = options;
+            words.insert(words.end(), c.command.begin(), c.command.end());
+            SCOPED_TRACE(std::accumulate(words.begin(), words.end(), std::string(),
+                                         [](std::string a, const std::string& b) { return a + b + " "; }));
+            const Outcome r = run(words);
+            EXPECT_EQ(r.status, 38) << r.errors;
+            const std::string refusal =
+                std::string("Invalid command '") + c.word + "'!\nInvalid Option check -h for help.\n";
+            // Without quiet the banner comes first.
+            ASSERT_GE(r.out.size(), refusal.size());
+            EXPECT_EQ(r.out.substr(r.out.size() - refusal.size()), refusal);
+            EXPECT_TRUE(words[0] != "-q" || r.out == refusal) << r.out;
+            EXPECT_EQ(r.commands, 0u);
+        }
+    }
 }
 
 TEST_F(Morvane, WithoutQuietTheBannerAndTheOpenAreShown) {
