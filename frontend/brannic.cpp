@@ -4,6 +4,7 @@
 #include "frontend/clparser.h"
 #include "frontend/handlerSupport.h"
 #include "frontend/messages.h"
+#include "frontend/mfgPages.h"
 
 #include <array>
 #include <cstdio>
@@ -28,6 +29,11 @@ constexpr uint32_t kStatusNoRegionList = 33;
 constexpr uint32_t kStatusNoExpanderList = 34;
 constexpr uint32_t kStatusInterfaceBusy = 56;
 constexpr uint32_t kStatusBootstrapInRam = 57;
+
+// Where init reads the board page: the page region by id on the firmware console, else partition 3.
+constexpr uint32_t kMfgRegionKindById = 12;
+constexpr uint32_t kMfgRegionKindFlash = 2;
+constexpr uint32_t kMfgRegionIndexFlash = 3;
 
 constexpr uint32_t kDhcpUnknown = 0xFFFFFFFF;
 constexpr const char* kNotConfigured = "NotConfigured";
@@ -339,9 +345,16 @@ uint32_t init() {
         reportError(fn, "Unable To retrieve Expander List.\n");
         return kStatusNoExpanderList;
     }
+    // Off the in-band interface the expander is named from its board page.
+    const bool named = first->type >= ZELKOR_CHIP_OSTREL && first->type <= ZELKOR_CHIP_QUENZA_DAX;
+    if (gInstance.interfaceCode != MORV_INTERFACE_INBAND && named) {
+        const bool byId = isFulPossible() != 0;
+        if (readMfgInfo(byId ? kMfgRegionKindById : kMfgRegionKindFlash, byId ? 0 : kMfgRegionIndexFlash,
+                        PAGE_BOARD) != 0)
+            nameUnknownExpander();
+    }
     // From here on everything is shown: quiet keeps only the banner and the open's own output away.
-    if (gInstance.interfaceCode == MORV_INTERFACE_INBAND ||
-        (first->type >= ZELKOR_CHIP_OSTREL && first->type <= ZELKOR_CHIP_QUENZA_DAX))
+    if (gInstance.interfaceCode == MORV_INTERFACE_INBAND || named)
         gClParser.optionFlags &= static_cast<uint16_t>(~CL_OPT_QUIET);
     showAlways("\n");
     messageLog(kMorvModule, ZELKOR_LOG_INFO, 0, nullptr, MSG_DEST_CONSOLE, "Expander: %s\n",

@@ -8,6 +8,7 @@
 #include "frontend/clparser.h"
 #include "frontend/messages.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -41,6 +42,26 @@ inline void logOnly(const char* function, uint32_t level, const char* text) {
 inline void reportError(const char* function, const char* text) {
     logOnly(function, ZELKOR_LOG_ERROR, text);
     showAlways(text);
+}
+
+// Progress dots while the scope runs.
+class BusyScope {
+  public:
+    BusyScope() { gInstance.busy = 1; }
+    ~BusyScope() { gInstance.busy = 0; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+};
+
+// One progress dot, shown while busy.
+inline void progressDot() {
+    zelkor_messageHandler(1, 0);
+}
+
+// Text of any length on the console, whatever the quiet setting.
+inline void consoleText(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
 }
 
 // A text field of a record as text, bounded by its field even when the record left it unterminated.
