@@ -89,7 +89,7 @@ constexpr uint8_t kBufferWholeFlash = 0x00;
 constexpr uint8_t kBufferFirmware = 0xE0;
 constexpr uint8_t kBufferEraseReplaced = 0xE2;
 constexpr uint8_t kBufferEraseTarget = 0xEB;
-constexpr std::array<uint8_t, 6> kDesignatedIds{0xE1, 0xE2, 0xE3, 0xE4, 0xE5, 0xE7};
+constexpr std::array<uint8_t, 7> kDesignatedIds{0xE1, 0xE2, 0xE3, 0xE4, 0xE5, 0xE7, 0xEA};
 
 void putLe16(std::vector<uint8_t>& out, size_t at, uint16_t value) {
     out[at] = static_cast<uint8_t>(value);
@@ -417,6 +417,14 @@ Outcome Expander::writeBuffer(uint8_t id, uint32_t offset, std::span<const uint8
         return Outcome::InvalidField;
     target->store->write(target->offset + offset, data);
     return Outcome::Ok;
+}
+
+bool Expander::setDesignatedBufferSize(uint8_t id, uint32_t size) {
+    const auto found = designated_.find(id);
+    if (found == designated_.end() || size > 0xFFFFFF)
+        return false;
+    found->second = SparseBytes(0xFF, size);
+    return true;
 }
 
 Outcome Expander::bufferCapacity(uint8_t id, uint32_t& capacity) const {

@@ -128,7 +128,10 @@ class Expander {
     // Capacity of a data buffer, as a READ BUFFER descriptor reports it.
     Outcome bufferCapacity(uint8_t id, uint32_t& capacity) const;
 
-    // Designated buffers (0xE1 to 0xE5, 0xE7) and the history of resets and erases.
+    // A designated buffer of that size (at most 24 bits), erased; false for an id that names none.
+    bool setDesignatedBufferSize(uint8_t id, uint32_t size);
+
+    // Designated buffers (0xE1 to 0xE5, 0xE7, 0xEA) and the history of resets and erases.
     const std::map<uint8_t, SparseBytes>& designatedBuffers() const { return designated_; }
     uint32_t chipResets() const { return chipResets_; }
     uint32_t watchdogResets() const { return watchdogResets_; }

@@ -252,6 +252,7 @@ struct DeviceBlock {
     std::vector<RegisterSetting> registers;
     std::vector<ByteWrite> memory;
     std::vector<ByteWrite> buffers;
+    std::vector<std::pair<uint8_t, uint32_t>> bufferSizes;
 };
 
 uint64_t defaultSasAddress(int number) {
@@ -458,6 +459,10 @@ void applyDeviceKey(const Line& line, DeviceBlock& block) {
         if (uint64_t{write.where} + write.bytes.size() > familyTraits(*block.family).flashSize)
             line.fail("flash bytes beyond the end of the flash");
         block.flash.push_back(std::move(write));
+    } else if (key == "buffer-size") {
+        requireExpander(line, block);
+        block.bufferSizes.push_back({static_cast<uint8_t>(parseNumber(line, line.arg(0), 0xFF)),
+                                     static_cast<uint32_t>(parseNumber(line, line.arg(1), 0xFFFFFF))});
     } else if (key == "buffer") {
         requireExpander(line, block);
         block.buffers.push_back({static_cast<uint32_t>(parseNumber(line, line.arg(1), UINT32_MAX)),
@@ -511,6 +516,9 @@ std::unique_ptr<Device> buildDevice(DeviceBlock& block, const std::string& sourc
     }
     for (const ByteWrite& write : block.memory)
         expander->space().write(write.where, write.bytes);
+    for (const auto& [id, size] : block.bufferSizes)
+        if (!expander->setDesignatedBufferSize(id, size))
+            fail("no designated buffer " + std::to_string(id));
     for (const ByteWrite& write : block.buffers) {
         const auto found = expander->designatedBuffers().find(write.buffer);
         if (found == expander->designatedBuffers().end())
