@@ -26,9 +26,19 @@ constexpr uint32_t kWatchdogKind = 2;
 // Flash-table entries that end the walk: small ones of the reserved ids below 3.
 constexpr uint32_t kSmallEntrySize = 0x80000;
 constexpr uint32_t kReservedEntryIds = 3;
-// Partition rows after the firmware partition (0x80) take region ids from 0x81 up; 0xC0 and above name the
+// Partition rows after the firmware partition (0x80) take region ids from 0x81 up; 0xC0 to 0xFF name the
 // memory window and the designated buffers, which a partition must never alias.
 constexpr uint32_t kFirstNonPartitionId = MEMORY_WINDOW_REGION_ID;
+// A partition named by entry id 0xFF gets region id 0x17F and index 0xFF: no buffer id can carry it, and
+// the index tells every interface to leave its programming and erasing to the hardware module.
+constexpr uint32_t kSelfProgrammedEntryId = 0xFF;
+
+// Region ids a partition row may take: 0x81 to 0xBF, and the self-programmed partition's.
+bool partitionIdUsable(const HalFamily& f, uint32_t entryId, uint32_t regionId) {
+    if (f.partitionsByEntryId && entryId == kSelfProgrammedEntryId)
+        return true;
+    return regionId > FIRMWARE_PARTITION_REGION_ID && regionId < kFirstNonPartitionId;
+}
 
 constexpr const char* kAccessRead = "Reading %d bytes at 0x%08x offset";
 constexpr const char* kAccessReadFailed = "Reading %d bytes at 0x%08x offset **** FAILED ****";
@@ -86,10 +96,14 @@ void walkFlashTable(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const uint8_t* 
             break;
         const uint32_t regionId = FIRMWARE_PARTITION_REGION_ID + (f.partitionsByEntryId ? e.id : i);
         // Entry 0 only resizes the firmware partition, which starts at the flash base.
-        const bool inside = i == 0 ? e.size <= f.flashBytes
-                                   : e.offset < f.flashBytes && e.size <= f.flashBytes - e.offset &&
-                                         regionId > FIRMWARE_PARTITION_REGION_ID &&
-                                         regionId < kFirstNonPartitionId;
+        if (i > 0 && !partitionIdUsable(f, e.id, regionId)) {
+            halLog(f, handle, fn, ZELKOR_LOG_WARN,
+                   "Flash table entry %u (id %u) would take region id 0x%X of another buffer; skipped", i,
+                   e.id, regionId);
+            continue;
+        }
+        const bool inside =
+            i == 0 ? e.size <= f.flashBytes : e.offset < f.flashBytes && e.size <= f.flashBytes - e.offset;
         if (!inside) {
             halLog(f, handle, fn, ZELKOR_LOG_WARN,
                    "Flash table entry %u (id %u, offset 0x%08x, size 0x%08x) lies outside the flash; skipped",
