@@ -165,6 +165,21 @@ TEST_F(FrontRegions, RamDebugNeedsTheDebugPortAndSendsNothing) {
     EXPECT_TRUE(commands().empty());
 }
 
+TEST_F(FrontRegions, SmartCliWritesTheMiscControlRegister) {
+    openInband(kQuenza + "    register 0x42400018 0x00000100\n", kQuenzaAddress);
+    uint32_t status = 1;
+    const std::string out = run([&] { status = setSmartCli(); });
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(out, "");
+    const std::vector<std::string> sent = commands();
+    ASSERT_FALSE(sent.empty());
+    // The last command writes the register.
+    EXPECT_EQ(sent.back().substr(0, 14), "3B01C042400018");
+    const std::vector<std::string> reg = state("sg0", "register 0x42400018");
+    ASSERT_EQ(reg.size(), 1u);
+    EXPECT_EQ(reg[0], "register 0x42400018 0x00000400 misc-control");
+}
+
 // ---- trace and log ----
 
 std::string bufferLines(uint8_t id, const std::vector<uint8_t>& bytes, uint32_t size) {
