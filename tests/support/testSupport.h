@@ -89,6 +89,8 @@ struct FakeModules {
     // hardware setMorv call, in call order.
     bool captureSetMorvValues = false;
     std::vector<std::array<uint8_t, 4>> setMorvValues;
+    // When set, answers every hardware uploadRegion (offset, length, buffer) instead of results[].
+    std::function<ZELKOR_STATUS(uint32_t, uint32_t, uint8_t*)> uploadData;
     // Run right after a call of that operation name was recorded.
     std::map<std::string, std::function<void()>> onCall;
     ZELKOR_INSTANCE* halOpenHandle = nullptr;
