@@ -6,7 +6,9 @@
 #include "core/zelkor.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Phy-id argument words that mean "every phy", "every port", "every zone group".
@@ -70,6 +72,25 @@ std::string portHeading();
 std::string displayPort(const PortView& port);
 std::string deviceHeading();
 std::string displayDevice(const DeviceView& device);
+
+// Where the topology commands get their records: the library's queries, as the front end's views. Each
+// returns the query's status; a query that hands out no list leaves the vector empty and sets listed false.
+struct TopologySource {
+    std::function<uint32_t(std::vector<PhyView>&, bool& listed)> phys;
+    std::function<uint32_t(uint32_t phy, PhyView&)> phy;
+    std::function<uint32_t(std::vector<PortView>&, bool& listed)> ports;
+    std::function<uint32_t(std::vector<DeviceView>&, bool& listed)> devices;
+    // SAS addresses (high, low) of the phy's route table entries
+    std::function<uint32_t(uint32_t phy, std::vector<std::pair<uint32_t, uint32_t>>&, bool& listed)> routes;
+};
+
+// The commands over a source; word: the argument word of the command, or null.
+uint32_t showPhys(const TopologySource& source, const char* phyWord);
+uint32_t showPorts(const TopologySource& source, const char* portWord);
+uint32_t showAttached(const TopologySource& source);
+uint32_t showRouteTables(const TopologySource& source, const char* phyWord);
+uint32_t showZoneGroups(const TopologySource& source, const char* phyWord);
+uint32_t resetPhys(const TopologySource& source, const char* phyWord);
 
 // The expander list's records: 0, or 34 without a list.
 uint32_t getExpanderInfo();
