@@ -145,6 +145,15 @@ TEST_F(SelfProgrammedPartition, InBandKeepsTheRowAndAnswers27WithoutACommand) {
         cdbs.push_back(c.at("cdb"));
     EXPECT_EQ(cdbs, (std::vector<std::string>{"3B028000000000000C00"}));
 
+    // Through the library the hardware module hands the 27 back, and still nothing is sent.
+    sim::clearTrace();
+    ZELKOR_REGION row = kSelfProgrammed;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(zelkor_downloadRegion(handle, &row, 0, sizeof data, nullptr, data), 27u);
+    EXPECT_EQ(zelkor_eraseRegion(handle, &row), 27u);
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(sim::commands().empty()) << sim::traceText();
+
     EXPECT_EQ(zelkor_close(handle), 0u);
     const std::vector<std::string> lines = log.lines();
     expectOpenedRows(rows, lines);
