@@ -59,6 +59,12 @@ bool keepsInstance(ZELKOR_STATUS status) {
         if ((text) != nullptr)                                                                               \
             halLog(family, handle, function, level, text __VA_OPT__(, ) __VA_ARGS__);                        \
     } while (0)
+// The same for a text that takes no values: it is written as it stands, never read as a format.
+#define HAL_LOG_TEXT(family, handle, function, level, text)                                                  \
+    do {                                                                                                     \
+        if ((text) != nullptr)                                                                               \
+            halLog(family, handle, function, level, "%s", text);                                             \
+    } while (0)
 
 // ---- open ----
 
@@ -124,7 +130,7 @@ void walkFlashTable(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const uint8_t* 
                                 ZELKOR_FLASH_TYPE_UNKNOWN,
                                 f.partitionsByEntryId ? 0 : e.id};
         if (addNodeToRegionList(&handle->regions, &row) != 0) {
-            HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.updatingRegionsFailed);
+            HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_ERROR, f.updatingRegionsFailed);
             break;
         }
     }
@@ -163,10 +169,10 @@ ZELKOR_STATUS readDynamicRegions(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
     HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_INFO, f.headerRead, FW_HEADER_SIZE, 0);
     if (halRead(hi, &row, 0, header.data(), FW_HEADER_SIZE) != 0) {
         HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.headerReadFailed, FW_HEADER_SIZE, 0);
-        HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.dynamicRegionsFailed);
+        HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_ERROR, f.dynamicRegionsFailed);
         return HAL_NO_DYNAMIC_REGIONS;
     }
-    HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_INFO, f.headerValidating);
+    HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_INFO, f.headerValidating);
     bool family = true;
     bool blank = true;
     for (uint32_t i = 0; i < 3; ++i) {
@@ -192,10 +198,10 @@ ZELKOR_STATUS readDynamicRegions(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
     const bool inside = tableOffset <= f.flashBytes - f.flashTableSize;
     if (!inside || halRead(hi, &row, tableOffset, table.data(), f.flashTableSize) != 0) {
         HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.tableReadFailed, f.flashTableSize, tableOffset);
-        HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.dynamicRegionsFailed);
+        HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_ERROR, f.dynamicRegionsFailed);
         return HAL_NO_DYNAMIC_REGIONS;
     }
-    HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_INFO, f.updatingRegions);
+    HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_INFO, f.updatingRegions);
     walkFlashTable(f, hi, table.data());
     return 0;
 }
@@ -207,7 +213,7 @@ ZELKOR_STATUS populateRegionList(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
     freeHalRegionList(&handle->regions);
     for (const ZELKOR_REGION& row : f.staticRows) {
         if (addNodeToRegionList(&handle->regions, &row) != 0) {
-            HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.rowsFailed);
+            HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_ERROR, f.rowsFailed);
             return HAL_NO_MEMORY;
         }
     }
@@ -222,7 +228,7 @@ ZELKOR_STATUS populateRegionList(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
     if (handle->designatedRegions != 0) {
         for (const ZELKOR_REGION& row : f.designatedRows) {
             if (addNodeToRegionList(&handle->regions, &row) != 0) {
-                HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.designatedFailed);
+                HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_ERROR, f.designatedFailed);
                 return HAL_NO_MEMORY;
             }
         }
@@ -591,7 +597,7 @@ ZELKOR_STATUS halGetRegions(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKOR_
         *tail = copy;
         tail = &copy->next;
     }
-    HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_INFO, f.copyDone);
+    HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_INFO, f.copyDone);
     return 0;
 }
 

@@ -1370,7 +1370,7 @@ SAS_INSTANCE* regionInstance(void* instance) {
 // Logs and shows the refusal of a transfer's arguments.
 ZELKOR_STATUS refuseTransfer(ZELKOR_INSTANCE* handle, const char* fn, const char* consoleText) {
     LOG_ERROR(handle, fn, "Invalid Arguments **** FAILED ****");
-    say(consoleText);
+    say("%s", consoleText);
     return kInvalidArguments;
 }
 
