@@ -193,6 +193,15 @@ TEST_F(HalRegionOps, PalxRegionsAndBounds) {
     EXPECT_EQ(seen(), (std::vector<std::tuple<std::string, uint32_t, uint32_t, uint32_t>>{
                           {"download", 1, 0x10, 16}}));
 
+    // The boot record is its own target, bounded by its 8 KiB; a 35 from the interface comes back as given.
+    gModel.calls.clear();
+    const ZELKOR_REGION bootRecord = row(ZELKOR_REGION_BOOT_RECORD, 0x0A);
+    EXPECT_EQ(download(bootRecord, 0x1FF8), 5u);
+    gModel.failures.push_back({"download", std::nullopt, 35, 0x0Au, 0, 1});
+    EXPECT_EQ(download(bootRecord, 0x1FF0), 35u);
+    EXPECT_EQ(seen(), (std::vector<std::tuple<std::string, uint32_t, uint32_t, uint32_t>>{
+                          {"download", 0x0A, 0x1FF0, 16}}));
+
     // Over the debug port regions 4 and 5 go to the interface; code 3 writes the caller's own row.
     openFamily(kPalx, ZELKOR_INTERFACE_COM);
     EXPECT_EQ(download(row(2, 4), 0), 0u);
