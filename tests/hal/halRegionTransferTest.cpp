@@ -333,6 +333,26 @@ TEST_F(RegionTransfer, InBandEraseOfADesignatedRow) {
     EXPECT_EQ(sim::stateLines(sim::stateText(), "sg0", "erases"), (std::vector<std::string>{"erases 0xE2"}));
 }
 
+// Quenza's page store: the offset names the page, the data is the page as the device returns it.
+TEST_F(RegionTransfer, InBandPageStoreWritesAPage) {
+    openInBand(scenarioOf("quenza"));
+    Bytes page = {0x1C, 0x00, 0x01, 0xFF, 1, 2, 3, 4, 5, 6, 7, 8};
+    const std::string name = "NEWBOARD";
+    page.insert(page.end(), name.begin(), name.end());
+    page.resize(4 + 24, 0);
+    ZELKOR_REGION store = row(ZELKOR_REGION_PAGE_STORE, 0xE6);
+    EXPECT_EQ(zelkor_downloadRegion(handle_, &store, 0xFF01, static_cast<uint32_t>(page.size()), nullptr,
+                                    page.data()),
+              0u);
+    const auto sent = sim::commands();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].at("cdb"), "3B01E6FF01001C000000");
+    EXPECT_EQ(sent[0].bytes("out"), page);
+    const auto lines = sim::stateLines(sim::stateText(), "sg0", "page 0xFF01");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("4E4557424F415244"), std::string::npos) << lines[0];
+}
+
 TEST_F(RegionTransfer, InBandWholeFlashUploadIsRefused) {
     openInBand(scenarioOf("ostrel"));
     uint8_t buffer[16];

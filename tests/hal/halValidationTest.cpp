@@ -336,6 +336,14 @@ TEST_F(HalValidation, RegionChecksumOverTheFileSize) {
         File empty = fileOf({});
         EXPECT_EQ(checksum(hi_, empty.get(), whole), 5u);
         EXPECT_EQ(gModel.calls.size(), 2u) << "an empty file reads nothing";
+        // The count is filled in; the offset is literal text.
+        const std::string module = family == &kOstrel   ? "zelkor_hal_OSTREL"
+                                   : family == &kQuenza ? "zelkor_hal_GEN3"
+                                                        : "zelkor_hal_PALX";
+        EXPECT_TRUE(containsLine(log_->lines(), "INFO : " + module +
+                                                    "::zelkor_hal_getRegionChecksum : Reading 8 bytes at "
+                                                    "0x00000000 offset"));
+        log_ = std::make_unique<LogCapture>();
     }
 }
 
