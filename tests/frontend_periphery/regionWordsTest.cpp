@@ -153,6 +153,22 @@ TEST_F(RegionLookup, MissesTellWhatIsMissingAndCountForTheRun) {
     EXPECT_EQ(out, "");
 }
 
+TEST_F(RegionLookup, RefusalsThatNeedNoDevice) {
+    // No memory window: getMemory and setMemory have nowhere to go.
+    useList({{2, 0}});
+    std::string out = captured([&] { EXPECT_EQ(getMemory("0x1000", "1"), 1u); });
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(setMemory(0x1000, 4, nullptr), 1u);
+
+    // A file whose length cannot be taken (a pipe) is refused before any download.
+    nodes_[0].region.size = 0x100;
+    FILE* pipe = popen("true", "r");
+    ASSERT_NE(pipe, nullptr);
+    out = captured([&] { EXPECT_EQ(downloadRegion(0, 0, 2, pipe), 5u); });
+    pclose(pipe);
+    EXPECT_EQ(downloadRegion(0, 0, 2, nullptr), 5u);
+}
+
 class XmlDefaultsQuestion : public testing::Test {
   protected:
     void SetUp() override {
