@@ -117,11 +117,16 @@ TEST_F(FrontRegions, UploadDownloadAndEraseAPartition) {
     ASSERT_FALSE(commands().empty());
     EXPECT_EQ(commands().back().substr(commands().back().size() - 16), "A0A1A2A3A4A5A6A7");
     std::fclose(in);
+    std::string flash;
+    for (const std::string& line : state("sg0", "flash 0x0028"))
+        flash += line + "\n";
+    EXPECT_EQ(flash, "flash 0x00280000 0102030405060708\nflash 0x00280010 A0A1A2A3A4A5A6A7\n");
 
     shown = run([&] { status = eraseRegion(2, 2); });
     EXPECT_EQ(status, 0u);
     EXPECT_EQ(shown, "Erasing Region.");
     EXPECT_FALSE(commands().empty());
+    EXPECT_TRUE(state("sg0", "flash 0x0028").empty()) << "the partition is erased";
 }
 
 TEST_F(FrontRegions, RangesOutsideTheRegionAreRefusedBeforeAnyCommand) {
