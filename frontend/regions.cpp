@@ -65,6 +65,18 @@ bool isPrintable(uint8_t c) {
 
 } // namespace
 
+namespace {
+
+// The region of a transfer to or from a file: 5 without a file, 1 without the region.
+uint32_t transferRegion(FILE* file, uint32_t kind, uint32_t index, ZELKOR_REGION_LIST*& node) {
+    if (file == nullptr)
+        return kStatusInvalidArgument;
+    node = findRegion(kind, index);
+    return node != nullptr ? 0 : kStatusFailure;
+}
+
+} // namespace
+
 uint32_t getRegion(uint32_t, const char* word, const char* indexText) {
     const char* fn = "getRegion";
     FunctionTrace functionTrace(fn);
@@ -116,11 +128,9 @@ ZELKOR_REGION_LIST* findRegion(uint32_t kind, uint32_t index) {
 uint32_t downloadRegion(uint32_t offset, uint32_t index, uint32_t kind, FILE* file) {
     const char* fn = "downloadRegion";
     FunctionTrace functionTrace(fn);
-    if (file == nullptr)
-        return kStatusInvalidArgument;
-    ZELKOR_REGION_LIST* node = findRegion(kind, index);
-    if (node == nullptr)
-        return kStatusFailure;
+    ZELKOR_REGION_LIST* node = nullptr;
+    if (const uint32_t refused = transferRegion(file, kind, index, node); refused != 0)
+        return refused;
     messageLog(kMorvModule, ZELKOR_LOG_INFO, 0, nullptr, MSG_DEST_CONSOLE, "Downloading File.");
     logOnly(fn, ZELKOR_LOG_INFO, "\n");
     const long start = std::ftell(file);
@@ -141,11 +151,9 @@ uint32_t downloadRegion(uint32_t offset, uint32_t index, uint32_t kind, FILE* fi
 uint32_t uploadRegion(uint32_t offset, uint32_t index, uint32_t dwordCount, uint32_t kind, FILE* file) {
     const char* fn = "uploadRegion";
     FunctionTrace functionTrace(fn);
-    if (file == nullptr)
-        return kStatusInvalidArgument;
-    ZELKOR_REGION_LIST* node = findRegion(kind, index);
-    if (node == nullptr)
-        return kStatusFailure;
+    ZELKOR_REGION_LIST* node = nullptr;
+    if (const uint32_t refused = transferRegion(file, kind, index, node); refused != 0)
+        return refused;
     const uint32_t size = node->region.size;
     const uint64_t length = dwordCount != 0 ? 4ull * dwordCount : (offset < size ? size - offset : 0);
     if (offset >= size || static_cast<uint64_t>(offset) + length > size) {

@@ -1,5 +1,6 @@
 // Image checks, versions and the read-back after a download, against the real library and a simulated Quenza
 // expander (in-band), with image files built from the header layout.
+#include "tests/frontend_periphery/testBytes.h"
 #include "tests/frontend_periphery/frontSimFixture.h"
 
 #include "frontend/images.h"
@@ -27,11 +28,6 @@ const std::string kQuenza = "device sg0 quenza\n"
                             "    partition 7 0x210000 0x001000\n"
                             "    partition 9 0x211000 0x004000\n";
 
-void putLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 uint32_t wordSum(const std::vector<uint8_t>& b) {
     uint32_t sum = 0;
     for (size_t at = 0; at + 4 <= b.size(); at += 4)
@@ -57,16 +53,6 @@ std::vector<uint8_t> fwImage(uint32_t first = 0x7A3E91F4, size_t size = 256) {
 // Output without the progress dots, whose number depends on the library's reads.
 std::string withoutDots(std::string text) {
     std::erase(text, '.');
-    return text;
-}
-
-std::string hex(const std::vector<uint8_t>& bytes) {
-    std::string text;
-    char two[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(two, sizeof two, "%02X", b);
-        text += two;
-    }
     return text;
 }
 

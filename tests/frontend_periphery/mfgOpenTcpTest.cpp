@@ -1,5 +1,6 @@
 // init over TCP (interface code 4) against the simulated expander's management port: the expander is named
 // from the board page of its manufacturing partition, read in two bounded reads.
+#include "tests/frontend_periphery/testBytes.h"
 #include "tests/frontend_periphery/mfgImages.h"
 
 #include "frontend/brannic.h"
@@ -20,16 +21,6 @@
 namespace {
 
 void noSleep(uint32_t) {}
-
-std::string hex(const std::vector<uint8_t>& bytes) {
-    std::string text;
-    char two[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(two, sizeof two, "%02X", b);
-        text += two;
-    }
-    return text;
-}
 
 // Four partitions; the fourth (table entry 3: index 3 by position and by entry id) holds the manufacturing
 // image.

@@ -1,5 +1,6 @@
 // Memory, region, trace and log routines in-process against the real library and the simulated enclosure
 // (in-band): what they print, the SCSI commands they send and what the expander holds afterwards.
+#include "tests/frontend_periphery/testBytes.h"
 #include "tests/frontend_periphery/frontSimFixture.h"
 #include "tests/frontend_periphery/traceBuffers.h"
 
@@ -21,16 +22,6 @@ const std::string kQuenza = "device sg0 quenza\n"
                             "    partition 0 0x000000 0x200000\n"
                             "    partition 4 0x200000 0x080000\n"
                             "    partition 6 0x280000 0x000100\n";
-
-std::string hex(const std::vector<uint8_t>& bytes) {
-    std::string text;
-    char two[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(two, sizeof two, "%02X", b);
-        text += two;
-    }
-    return text;
-}
 
 class FrontRegions : public FrontSimTest {
   protected:

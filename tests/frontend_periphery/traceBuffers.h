@@ -2,21 +2,13 @@
 #ifndef TESTS_FRONTEND_PERIPHERY_TRACE_BUFFERS_H
 #define TESTS_FRONTEND_PERIPHERY_TRACE_BUFFERS_H
 
+#include "tests/frontend_periphery/testBytes.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-inline void putLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-inline void appendLe32(std::vector<uint8_t>& b, uint32_t v) {
-    b.resize(b.size() + 4);
-    putLe32(b, b.size() - 4, v);
-}
 
 struct TraceEntry {
     uint16_t index;
