@@ -308,7 +308,7 @@ uint32_t getVersion(uint32_t kind, uint32_t index) {
     const uint32_t status = zelkor_getRegionVersion(gInstance.handle, region, version.data());
     if (status != 0)
         return status;
-    consoleText("Firmware Region Version: " + versionOf(version) + " ");
+    consoleText(std::string("Firmware Region Version: ") + versionOf(version) + " ");
     return 0;
 }
 

@@ -103,7 +103,7 @@ std::string printCapabilities(const bool (&capabilities)[8]) {
         if (!capabilities[i])
             continue;
         if (!text.empty())
-            text += "\n" + std::string(30, ' ');
+            text += std::string("\n") + std::string(30, ' ');
         text += kCapabilityNames[i];
     }
     return text.empty() ? "None" : text;
@@ -185,7 +185,8 @@ std::string displaySinglePhy(const PhyView& p) {
         text += "     Attached Phy Identifier:  - \n";
     }
     text += format("        Attached Device Type: %s\n", printDeviceType(p.deviceType));
-    text += "Attached Device Capabilities: " + printCapabilities(p.capabilities);
+    text += "Attached Device Capabilities: ";
+    text += printCapabilities(p.capabilities);
     text += "\n------------- Error Statistics ----------------\n";
     text += format("                Invalid Dword Count: %u\n", p.invalidDwords);
     text += format("      Running Disparity Error Count: %u\n", p.disparityErrors);
@@ -245,7 +246,7 @@ uint32_t getExpanderInfo() {
     for (const ZELKOR_EXPANDER_LIST* node = gInstance.expanderList; node != nullptr; node = node->next) {
         const ZELKOR_EXPANDER& e = node->expander;
         text += "\n\n";
-        text += "            Expander: " + fieldText(e.name) + " " + fieldText(e.revision) + "\n";
+        text += std::string("            Expander: ") + fieldText(e.name) + " " + fieldText(e.revision) + "\n";
         text += format("         SAS Address: %08X:%08X\n", e.sasAddressHigh, e.sasAddressLow);
         if (e.enclosureIdHigh != 0 || e.enclosureIdLow != 0)
             text += format("Enclosure Logical Id: %08X:%08X\n", e.enclosureIdHigh, e.enclosureIdLow);
@@ -253,7 +254,7 @@ uint32_t getExpanderInfo() {
             text += "Enclosure Logical Id: Unknown\n";
         const std::string ip = fieldText(e.ipAddress);
         if (interface == ZELKOR_INTERFACE_TCP)
-            text += "          IP Address: " + fieldText(gClParser.addressText) + "\n";
+            text += std::string("          IP Address: ") + fieldText(gClParser.addressText) + "\n";
         else if ((interface == ZELKOR_INTERFACE_SAS || interface == ZELKOR_INTERFACE_CLI) && ip != "NotConfigured")
             text += "          IP Address: " + ip + "\n";
         if (e.type != ZELKOR_CHIP_PALX || interface == ZELKOR_INTERFACE_NONE) {

@@ -78,7 +78,7 @@ uint32_t showPhys(const TopologySource& source, const char* phyWord) {
     std::vector<PhyView> phys;
     if (const uint32_t status = fetchPhys(source, fn, phys); status != 0)
         return status;
-    std::string text = "\n" + phyLegend() + phyTableHeading();
+    std::string text = std::string("\n") + phyLegend() + phyTableHeading();
     for (const PhyView& phy : phys)
         text += displayPhy(phy);
     consoleText(text);
@@ -157,7 +157,7 @@ uint32_t showRouteTables(const TopologySource& source, const char* phyWord) {
         if (!s.all && phy.phyId != s.id)
             continue;
         matched = true;
-        consoleText("\n" + std::string(80, '*') + "\n\n");
+        consoleText(std::string("\n") + std::string(80, '*') + "\n\n");
         if (phy.routingAttribute != kRoutingTable) {
             if (!s.all) {
                 displayZelkorStatus(kStatusNotTableRouted);

@@ -51,11 +51,12 @@ class MfgOnConsole : public ExecTest {
 };
 
 std::vector<uint8_t> boardReply(uint16_t length, const char* board) {
-    std::vector<uint8_t> reply{static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), 0x01, 0xFF};
-    reply.resize(4 + 8, 0);
-    const size_t n = std::strlen(board);
-    reply.insert(reply.end(), board, board + n);
-    reply.resize(4 + 24, 0);
+    std::vector<uint8_t> reply(4 + 24, 0);
+    reply[0] = static_cast<uint8_t>(length);
+    reply[1] = static_cast<uint8_t>(length >> 8);
+    reply[2] = 0x01;
+    reply[3] = 0xFF;
+    std::memcpy(reply.data() + 12, board, std::min<size_t>(std::strlen(board), 16));
     return reply;
 }
 

@@ -101,7 +101,7 @@ TEST_F(TopologyCommands, PhysShowTheirFailureAndReturnIt) {
     t.phys = {phy(0), phy(1, 0, true, ZONE_GROUP_UNZONED)};
     auto [status, out] = shown([&] { return showPhys(t.source(), nullptr); });
     EXPECT_EQ(status, 0u);
-    EXPECT_EQ(out, "\n" + phyLegend() + phyTableHeading() + displayPhy(t.phys[0]) + displayPhy(t.phys[1]));
+    EXPECT_EQ(out, std::string("\n") + phyLegend() + phyTableHeading() + displayPhy(t.phys[0]) + displayPhy(t.phys[1]));
 
     std::tie(status, out) = shown([&] { return showPhys(t.source(), "1"); });
     EXPECT_EQ(status, 0u);
@@ -138,7 +138,7 @@ TEST_F(TopologyCommands, PortsAllOneOrUnknown) {
 }
 
 TEST_F(TopologyCommands, RouteWalk) {
-    const std::string stars = "\n" + std::string(80, '*') + "\n\n";
+    const std::string stars = std::string("\n") + std::string(80, '*') + "\n\n";
     FakeTopology t;
     t.phys = {phy(0, 1), phy(1), phy(2), phy(3)};
     // Phy 1 fails with 31 and the walk goes on; phy 3's 47 ends it.

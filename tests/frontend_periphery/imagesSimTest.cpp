@@ -76,7 +76,7 @@ class FrontImages : public FrontSimTest {
     void SetUp() override {
         FrontSimTest::SetUp();
         displayCount = 0;
-        inputPath_ = testing::TempDir() + "front_images_input_" + std::to_string(getpid());
+        inputPath_ = testing::TempDir() + std::string("front_images_input_") + std::to_string(getpid());
     }
     void TearDown() override {
         ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
@@ -196,7 +196,7 @@ TEST_F(FrontImages, RegionVersions) {
     mfg[9] = sum;
     std::vector<uint8_t> fixBytes(4);
     putLe32(fixBytes, 0, fix);
-    openInband(kQuenza + "    flash 0xFC " + hex(fixBytes) + "\n    flash 0x200000 " + hex(mfg) + "\n",
+    openInband(kQuenza + std::string("    flash 0xFC ") + hex(fixBytes) + std::string("\n    flash 0x200000 ") + hex(mfg) + "\n",
                kQuenzaAddress);
 
     uint32_t status = 1;

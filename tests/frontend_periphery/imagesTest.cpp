@@ -207,7 +207,7 @@ TEST(FwImage, ReadBackComparisonSkipsTheBytesTheExpanderRewrites) {
     for (size_t i = 0; i < file.size(); ++i)
         file[i] = static_cast<uint8_t>(i * 7);
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.mode) + " chip " + std::to_string(c.chip) + " at " + std::to_string(c.differsAt));
+        SCOPED_TRACE(std::to_string(c.mode) + std::string(" chip ") + std::to_string(c.chip) + std::string(" at ") + std::to_string(c.differsAt));
         std::vector<uint8_t> data = file;
         data[c.differsAt] ^= 0x01;
         EXPECT_EQ(imageBytesMatch(file.data(), data.data(), data.size(), c.mode, c.chip), c.equal);

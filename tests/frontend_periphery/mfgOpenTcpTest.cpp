@@ -34,7 +34,7 @@ std::string scenario(const char* family, const std::string& extra, uint32_t mfgS
     std::string text = std::string("device sg0 ") + family + "\n    sas-address 5000CCAB:0400B7F0\n" + extra +
                        partitions;
     if (!image.empty())
-        text += "    flash 0x120000 " + hex(image) + "\n";
+        text += std::string("    flash 0x120000 ") + hex(image) + "\n";
     return text;
 }
 

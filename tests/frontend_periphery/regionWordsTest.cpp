@@ -42,7 +42,7 @@ TEST(RegionWords, MapWordAndIndexOntoAKind) {
         {"", nullptr, 13, "Unable to retrieve RegionID\n"},       {nullptr, nullptr, 13, ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.word ? c.word : "(null)") + " " + (c.index ? c.index : "(null)"));
+        SCOPED_TRACE(std::string(c.word ? c.word : "(null)") + std::string(" ") + (c.index ? c.index : "(null)"));
         uint32_t kind = 0;
         const std::string out = captured([&] { kind = getRegion(0, c.word, c.index); });
         EXPECT_EQ(kind, c.kind);
@@ -174,7 +174,7 @@ class XmlDefaultsQuestion : public testing::Test {
     void SetUp() override {
         gClParser = CL_PARSER{};
         std::snprintf(gClParser.xmlFileName, sizeof gClParser.xmlFileName, "%s", "board.xml");
-        path_ = testing::TempDir() + "xml_question_" + std::to_string(getpid());
+        path_ = testing::TempDir() + std::string("xml_question_") + std::to_string(getpid());
     }
     void TearDown() override {
         ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);

@@ -181,7 +181,7 @@ TEST_F(FrontRegions, SmartCliWritesTheMiscControlRegister) {
 std::string bufferLines(uint8_t id, const std::vector<uint8_t>& bytes, uint32_t size) {
     char head[64];
     std::snprintf(head, sizeof head, "    buffer-size 0x%02X %u\n", id, size);
-    return std::string(head) + "    buffer 0x" + hex({id}) + " 0 " + hex(bytes) + "\n";
+    return std::string(head) + std::string("    buffer 0x") + hex({id}) + std::string(" 0 ") + hex(bytes) + "\n";
 }
 
 TEST_F(FrontRegions, TraceIsReadAtTheSizeItsBufferReportsAndDecoded) {
@@ -197,7 +197,7 @@ TEST_F(FrontRegions, TraceIsReadAtTheSizeItsBufferReportsAndDecoded) {
     const std::vector<std::string> sent = commands();
     ASSERT_EQ(sent.size(), 2u);
     // The descriptor first (mode 3, four bytes), then the whole buffer.
-    EXPECT_EQ(sent[0], "3C03E7000000000004" + std::string("00"));
+    EXPECT_EQ(sent[0], std::string("3C03E7000000000004") + std::string("00"));
     char whole[32];
     std::snprintf(whole, sizeof whole, "3C02E7000000%06zX00", bytes.size());
     EXPECT_EQ(sent[1], whole);

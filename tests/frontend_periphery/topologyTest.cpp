@@ -54,7 +54,7 @@ TEST(TopologyTexts, Tables) {
     bool none[8] = {};
     EXPECT_EQ(printCapabilities(none), "None");
     bool some[8] = {true, false, false, false, true, false, false, true};
-    EXPECT_EQ(printCapabilities(some), "SMP Initiator\n" + std::string(30, ' ') + "STP Target\n" +
+    EXPECT_EQ(printCapabilities(some), std::string("SMP Initiator\n") + std::string(30, ' ') + "STP Target\n" +
                                            std::string(30, ' ') + "SATA Port Selector");
 }
 
@@ -73,7 +73,7 @@ TEST(TopologyTexts, PhyRows) {
     bare.negotiatedRate = 12;
     bare.zoneGroup = ZONE_GROUP_UNZONED;
     bare.skarvel = true;
-    EXPECT_EQ(displayPhy(bare), "5000CCAB:0400B7F0 36* D    -    UZ  N   Y   " + std::string(35, ' ') + " --------\n");
+    EXPECT_EQ(displayPhy(bare), std::string("5000CCAB:0400B7F0 36* D    -    UZ  N   Y   ") + std::string(35, ' ') + " --------\n");
 }
 
 TEST(TopologyTexts, SinglePhyReport) {
@@ -132,7 +132,7 @@ TEST(TopologyTexts, PortsAndDevicesInGroupsOfFour) {
 
     PortView port{3, 0x5000C500, 0x00000ABC, {0, 1, 2, 3, 4, 5, 6, 7, 8}};
     EXPECT_EQ(displayPort(port), " 03            09                   5000C500:00000ABC             00-01-02-03\n" +
-                                     std::string(66, ' ') + "04-05-06-07\n" + std::string(66, ' ') + "08\n");
+                                     std::string(66, ' ') + std::string("04-05-06-07\n") + std::string(66, ' ') + "08\n");
     EXPECT_EQ(displayPort(PortView{1, 0, 0, {}}), "");
 
     DeviceView device{2, 0x5000CCAB, 0x0400B800, {0, 1, 2, 3}, 0x5000CCAB, 0x0400B7F0, {4, 5, 6, 7}};

@@ -8,13 +8,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct TraceEntry {
+    TraceEntry(uint16_t i, uint8_t s, std::vector<uint32_t> a, int c = -1)
+        : index(i), subsystem(s), args(std::move(a)), countOverride(c) {}
     uint16_t index;
     uint8_t subsystem;
     std::vector<uint32_t> args;
-    int countOverride = -1; // the argument count byte, when it should differ from args.size()
+    int countOverride; // the argument count byte, when it should differ from args.size()
 };
 
 // A trace buffer: seven string blocks and the entries after them, with the header's lengths.

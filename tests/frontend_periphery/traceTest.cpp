@@ -51,11 +51,11 @@ TEST(TraceFormat, EqualsTheCLibraryOnRandomFlagsWidthsAndValues) {
         const char conversion = conversions[random() % conversions.size()];
         // A precision is defined for the numeric conversions only.
         if (conversion != 'c' && conversion != 'p' && random() % 2 == 0)
-            spec += "." + (random() % 4 == 0 ? std::string() : std::to_string(random() % 14));
+            spec += std::string(".") + (random() % 4 == 0 ? std::string() : std::to_string(random() % 14));
         spec += conversion;
         const uint32_t value = random() % 3 == 0 ? edges[random() % edges.size()] : static_cast<uint32_t>(random());
-        const std::string text = "<" + spec + ">";
-        ASSERT_EQ(format(text, {value}), "<" + reference(spec, conversion, value) + ">")
+        const std::string text = std::string("<") + spec + ">";
+        ASSERT_EQ(format(text, {value}), std::string("<") + reference(spec, conversion, value) + ">")
             << "format " << text << " value " << value;
     }
 }
