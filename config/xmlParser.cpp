@@ -263,6 +263,27 @@ ZELKOR_STATUS parsePages(const char* path, const char* rootCheckSwitch, void* co
     return status;
 }
 
+// Text read back from a page must be text an XML document can carry: UTF-8 without control characters
+// other than tab, line feed and carriage return. Erased (0xFF) or binary bytes would read back changed.
+bool xmlCarriable(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            return false;
+    return xmlCheckUTF8(xmlStr(text.c_str())) != 0;
+}
+
+ZELKOR_STATUS readCarriableField(const PAGE_DATA_NODE& field, PageReader& reader, std::string_view pageName,
+                                 std::optional<std::string>& text) {
+    if (ZELKOR_STATUS status = reader.readField(field, text); status != STATUS_OK)
+        return status;
+    if (text && !xmlCarriable(*text)) {
+        userMessage("\nERROR : Invalid content for element \"%s\" in page \"%.*s\".\n\n", field.name.c_str(),
+                    static_cast<int>(pageName.size()), pageName.data());
+        return STATUS_INVALID_XML;
+    }
+    return STATUS_OK;
+}
+
 ZELKOR_STATUS walkBinary(xmlNode* first, PageReader& reader, uint32_t depth) {
     const std::string& pageName = engineState().gPageName;
     for (xmlNode* element = first; element != nullptr; element = element->next) {
@@ -288,7 +309,7 @@ ZELKOR_STATUS walkBinary(xmlNode* first, PageReader& reader, uint32_t depth) {
             continue;
         }
         std::optional<std::string> text;
-        if (ZELKOR_STATUS status = reader.readField(field, text); status != STATUS_OK)
+        if (ZELKOR_STATUS status = readCarriableField(field, reader, pageName, text); status != STATUS_OK)
             return status;
         if (text && !setElementText(element, *text))
             return STATUS_NO_MEMORY;
@@ -417,7 +438,8 @@ ZELKOR_STATUS readBinaryIntoPepperedPage(xmlNode* firstChild, PageReader& reader
 ZELKOR_STATUS populateDataInXmlwithBinaryData(const PAGE_DATA_NODE& field, xmlNode* userElement,
                                               PageReader& reader) {
     std::optional<std::string> text;
-    if (ZELKOR_STATUS status = reader.readField(field, text); status != STATUS_OK)
+    if (ZELKOR_STATUS status = readCarriableField(field, reader, engineState().gPageName, text);
+        status != STATUS_OK)
         return status;
     if (text && userElement != nullptr && !isReservedFieldName(field.name) &&
         !setElementText(userElement, *text))
