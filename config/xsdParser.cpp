@@ -4,7 +4,6 @@
 
 #include <libxml/hash.h>
 #include <libxml/schemasInternals.h>
-#include <libxml/xmlsave.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -251,12 +250,19 @@ ZELKOR_STATUS createOutputFile(const char* name) {
 }
 
 ZELKOR_STATUS saveDocument(xmlDoc* document, const char* name) {
-    xmlSaveCtxt* context = xmlSaveToFilename(name, "UTF-8", XML_SAVE_FORMAT);
-    if (context == nullptr)
+    // Serialised in memory and written here, so that a failing write or close is seen.
+    xmlChar* text = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(document, &text, &size, "UTF-8", 1);
+    XmlCharPtr owned(text);
+    if (text == nullptr || size < 0)
         return 41;
-    long written = xmlSaveDoc(context, document);
-    int closed = xmlSaveClose(context);
-    return written < 0 || closed < 0 ? 41 : 0;
+    FILE* file = std::fopen(name, "wb");
+    if (file == nullptr)
+        return 41;
+    bool written = std::fwrite(text, 1, static_cast<std::size_t>(size), file) == static_cast<std::size_t>(size);
+    written = std::fflush(file) == 0 && written;
+    return std::fclose(file) == 0 && written ? 0 : 41;
 }
 
 xmlNode* createManufacturingRoot(xmlDoc* document, const std::string& schemaName) {

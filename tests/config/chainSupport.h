@@ -90,6 +90,35 @@ inline std::string selectText(const std::string& path, const std::string& xpath)
     return node != nullptr ? pageengine::xmlText(node) : std::string("<none>");
 }
 
+// A schema of the test family: global types, then MANUFACTURING with an annotation, its pages in a
+// sequence and the root's attribute declarations.
+inline std::string regionSchema(const std::string& pages, const std::string& rootAttributes = "",
+                                const std::string& types = "") {
+    return "<?xml version=\"1.0\"?>\n<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">\n" + types +
+           "<xs:element name=\"MANUFACTURING\"><xs:annotation><xs:documentation>test</xs:documentation>"
+           "</xs:annotation><xs:complexType><xs:sequence>" +
+           pages + "</xs:sequence>" + rootAttributes + "</xs:complexType></xs:element>\n</xs:schema>\n";
+}
+
+// A user document holding the given pages.
+inline std::string userDocument(const std::string& pages, const std::string& schema = "region.xsd") {
+    return "<?xml version=\"1.0\"?>\n<MANUFACTURING xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+           "xsi:noNamespaceSchemaLocation=\"" +
+           schema + "\" SchemaVersion=\"03\" Product=\"Quenza\">" + pages + "</MANUFACTURING>\n";
+}
+
+// The root's children and attributes of a document, in canonical form without the XML declaration.
+inline std::string body(const std::string& path) {
+    std::string text = canonical(path);
+    std::size_t start = text.find("?>");
+    text = start == std::string::npos ? text : text.substr(start + 2);
+    while (!text.empty() && (text.front() == '\n'))
+        text.erase(0, 1);
+    while (!text.empty() && (text.back() == '\n'))
+        text.pop_back();
+    return text;
+}
+
 inline std::time_t fixedClock() {
     return 1700000000;
 }
