@@ -69,8 +69,10 @@ void StaticBuilder::processXmlAttribute(const xmlNode* holder, xmlNode* element,
         } else if (attribute.name == "ID" && pageId_) {
             xmlSetProp(element, xmlStr("ID"), xmlStr(pageId_->c_str()));
             pageId_.reset();
-        } else if (attribute.name == "NAME" && !isReservedFieldName(attribute.value)) {
-            xmlSetProp(element, xmlStr("NAME"), xmlStr(name.c_str()));
+        } else if (attribute.name == "NAME") {
+            // A reserved field keeps the NAME the schema fixes, so that reading back leaves it alone.
+            const std::string& shown = isReservedFieldName(attribute.value) ? attribute.value : name;
+            xmlSetProp(element, xmlStr("NAME"), xmlStr(shown.c_str()));
         } else if (xmlHasProp(element, xmlStr(attribute.name.c_str())) == nullptr) {
             // What the user's element carried over (UNIT, INDEX, FORMAT, QUERY) stays.
             xmlSetProp(element, xmlStr(attribute.name.c_str()), xmlStr(attribute.value.c_str()));
