@@ -248,3 +248,113 @@ TEST_F(CompleteTest, UndeclaredPageAndUndeclaredUnitFailWithoutEndingTheProcess)
 }
 
 } // namespace
+
+namespace {
+
+using namespace configtest;
+
+std::string based(const std::string& name, const std::string& base, const std::string& attributes = "") {
+    return "<xs:element name=\"" + name + "\"><xs:complexType><xs:simpleContent><xs:extension base=\"" + base + "\">" +
+           attributes +
+           "<xs:attribute name=\"FORMAT\" type=\"xs:string\"/></xs:extension></xs:simpleContent></xs:complexType>"
+           "</xs:element>";
+}
+std::string fixedAttribute(const std::string& name, const std::string& value) {
+    return "<xs:attribute name=\"" + name + "\" type=\"xs:string\" fixed=\"" + value + "\"/>";
+}
+
+const std::string SIMPLE_TYPES = "<xs:simpleType name=\"DWORD\"><xs:restriction base=\"xs:string\"/></xs:simpleType>"
+                                 "<xs:simpleType name=\"WORD\"><xs:restriction base=\"xs:string\"/></xs:simpleType>"
+                                 "<xs:simpleType name=\"BYTE\"><xs:restriction base=\"xs:string\"/></xs:simpleType>"
+                                 "<xs:simpleType name=\"BIT\"><xs:restriction base=\"xs:string\"/></xs:simpleType>"
+                                 "<xs:simpleType name=\"IPAddress\"><xs:restriction base=\"xs:string\"/></xs:simpleType>";
+
+const std::string DYNAMIC_XSD = regionSchema(
+    "<xs:element name=\"dyn\" type=\"dynType\" minOccurs=\"0\"/><xs:element name=\"loop\" type=\"loopType\" "
+    "minOccurs=\"0\"/>",
+    "", SIMPLE_TYPES +
+            "<xs:complexType name=\"loopType\"><xs:sequence><xs:element name=\"again\" type=\"loopType\" minOccurs=\"0\"/>"
+            "</xs:sequence></xs:complexType>"
+            "<xs:complexType name=\"dynType\"><xs:sequence>" +
+            based("big", "DWORD", fixedAttribute("LENGTH", "10")) + "<xs:element name=\"plain\" type=\"DWORD\"/>" +
+            based("ip", "IPAddress", fixedAttribute("LENGTH", "8")) +
+            "<xs:element name=\"bits\"><xs:complexType><xs:sequence>" +
+            based("b1", "BIT", fixedAttribute("OFFSET", "1F")) + "</xs:sequence>" + fixedAttribute("TYPE", "DWORD") +
+            "</xs:complexType></xs:element>"
+            "<xs:element name=\"group\"><xs:complexType><xs:sequence>" +
+            based("x1", "BYTE") + based("x2", "BYTE") + based("x3", "DWORD", fixedAttribute("LENGTH", "4")) +
+            "</xs:sequence></xs:complexType></xs:element>" + based("dec", "WORD") +
+            "</xs:sequence><xs:attribute name=\"TYPE\" type=\"xs:string\" fixed=\"PAGE\"/>"
+            "<xs:attribute name=\"ID\" type=\"xs:string\" default=\"0001\"/></xs:complexType>");
+
+struct DynamicCase {
+    const char* what;
+    std::string complete;
+    ZELKOR_STATUS status;
+    std::string printed;
+    std::string content;
+};
+
+// Each case runs in a child that has built no default document; the child leaves status, output and
+// printed text in files.
+TEST(DynamicPepperedTest, PagesAndFieldsFromTheSchema) {
+    ScratchDir dir;
+    std::string schema = dir.file("dynamic.xsd");
+    writeText(schema, DYNAMIC_XSD);
+    const std::string fields = "<big>1</big><plain>2</plain><ip>1.2.3.4</ip><bits><b1>1</b1></bits>"
+                               "<group><x1>1</x1><x2>2</x2><x3>3</x3></group>";
+    const std::string invalid = "\nERROR : Invalid content for element \"dec\" in page \"dyn\".\n\nERROR : Invalid XML file.\n";
+    const DynamicCase cases[] = {
+        {"every declaration form", userDocument("<dyn>" + fields + "<dec FORMAT=\"Dec\">255</dec></dyn><missing/>"), 0, "",
+         "<PAGE NAME=\"dyn\" ID=\"0001\"><DWORD NAME=\"big\" LENGTH=\"16\">1</DWORD>"
+         "<DWORD NAME=\"plain\" LENGTH=\"1\">2</DWORD><IPAddress NAME=\"ip\" LENGTH=\"4\">1.2.3.4</IPAddress>"
+         "<DWORD NAME=\"bits\" LENGTH=\"1\"><BIT NAME=\"b1\" LENGTH=\"1\" OFFSET=\"31\">1</BIT></DWORD>"
+         "<CONFIGSET NAME=\"group\" LENGTH=\"6\"><BYTE NAME=\"x1\" LENGTH=\"1\">1</BYTE><BYTE NAME=\"x2\" LENGTH=\"1\">2</BYTE>"
+         "<DWORD NAME=\"x3\" LENGTH=\"4\">3</DWORD></CONFIGSET><WORD NAME=\"dec\" LENGTH=\"1\" FORMAT=\"Dec\">ff</WORD></PAGE>"},
+        {"decimal with a letter", userDocument("<dyn><dec FORMAT=\"dec\">25x</dec></dyn>"), 40, invalid, ""},
+        {"decimal above 32 bits", userDocument("<dyn><dec FORMAT=\"DEC\">4294967296</dec></dyn>"), 40,
+         "\nINFO  : Maximum value supported for Decimal format is 4294967295(i.e. 0XFFFFFFFF).\n" + invalid, ""},
+        {"a type containing itself", userDocument("<loop><again><again><again/></again></again></loop>"), 40,
+         "\nERROR : Type of element \"again\" contains itself.\n", ""},
+        {"PAGE copied", userDocument("<PAGE NAME=\"x\" ID=\"2\"><BYTE NAME=\"q\">1</BYTE></PAGE>"), 0, "",
+         "<PAGE NAME=\"x\" ID=\"2\"><BYTE NAME=\"q\">1</BYTE></PAGE>"},
+    };
+    for (const DynamicCase& c : cases) {
+        std::string complete = dir.file("complete.xml"), output = dir.file("peppered.xml"),
+                    printedPath = dir.file("printed.txt");
+        writeText(complete, c.complete);
+        std::remove(output.c_str());
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::testing::internal::CaptureStdout();
+            ZELKOR_STATUS status = pageengine::defCreatePepperedXml(schema.c_str(), complete.c_str(), output.c_str(), 1);
+            writeText(printedPath, ::testing::internal::GetCapturedStdout());
+            _exit(static_cast<int>(status));
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << c.what;
+        EXPECT_EQ(static_cast<ZELKOR_STATUS>(WEXITSTATUS(status)), c.status) << c.what;
+        EXPECT_EQ(readText(printedPath), c.printed) << c.what;
+        if (c.status == 0) {
+            std::string whole = body(output);
+            std::size_t start = whole.find('>');
+            EXPECT_EQ(whole.substr(start + 1, whole.rfind("</MANUFACTURING>") - start - 1), c.content) << c.what;
+            EXPECT_TRUE(xmllintAccepts(output, fixture("peppered.xsd"))) << c.what << readText(output);
+        }
+    }
+}
+
+TEST(DynamicPepperedTest, LengthOfNamedTypes) {
+    struct Case {
+        const char* type;
+        const char* length;
+    };
+    const Case cases[] = {{"U8", "1"},        {"DWORD", "1"},     {"IPAddress", "4"}, {"U64", "8"},
+                          {"STRING_4", "4"},  {"STRING_256", "256"}, {"STRING_8", "0"}, {"dword", "0"}};
+    for (const Case& c : cases)
+        EXPECT_STREQ(pageengine::defGetLengthByType(c.type), c.length) << c.type;
+}
+
+} // namespace
