@@ -220,6 +220,7 @@ ZELKOR_STATUS convertBack(const char* userXmlPath, const char* outputXmlPath, FI
     std::vector<PepperedPage> pages;
     std::unordered_map<uint16_t, std::vector<std::size_t>> byId;
     bool indexed = false;
+    std::unordered_set<uint16_t> emittedIds;
     EngineState& state = engineState();
     auto convertPage = [&](const MfgPage& page) -> ZELKOR_STATUS {
         if (!indexed) {
@@ -236,8 +237,7 @@ ZELKOR_STATUS convertBack(const char* userXmlPath, const char* outputXmlPath, FI
                     described = &pages[at];
                     break;
                 }
-        bool emitted = std::any_of(state.gXMLPagelist.begin(), state.gXMLPagelist.end(),
-                                   [&](const PAGE_RECORD& record) { return record.pageId == id; });
+        bool emitted = emittedIds.count(id) != 0;
         if (found != byId.end()) {
             const PepperedPage& first = pages[found->second.front()];
             bool namesDiffer = std::any_of(found->second.begin(), found->second.end(),
@@ -277,6 +277,7 @@ ZELKOR_STATUS convertBack(const char* userXmlPath, const char* outputXmlPath, FI
         }
         xmlAddChild(root, copy);
         state.gXMLPagelist.push_back(std::move(record));
+        emittedIds.insert(id);
         return STATUS_OK;
     };
     PageWalkResult walked = walkRegionImage(bytes, convertPage);

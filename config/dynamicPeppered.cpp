@@ -8,6 +8,7 @@
 #include "config/xmlBuilders.h"
 #include "config/xsdParser.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <new>
 #include <strings.h>
@@ -41,6 +42,12 @@ std::optional<long> hexNumber(const std::string& text) {
     return static_cast<long>(value);
 }
 
+std::string lowerCase(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
 class DynamicBuilder {
   public:
     DynamicBuilder(const XsdSchema& schema, xmlDoc* output) : schema_(schema), output_(output) {}
@@ -61,6 +68,7 @@ class DynamicBuilder {
     ExpansionGuard guard_;
     std::string pageName_;
     bool failed_ = false;
+    std::unordered_map<const xmlNode*, std::unordered_map<std::string, const xmlNode*>> declarations_;
 };
 
 // The declared type an element is named by; a non-standard type name that names a global type with a
@@ -128,12 +136,18 @@ xmlNode* DynamicBuilder::defCreateDynamicElement(const xmlNode* field, const xml
     return element;
 }
 
-// The declaration of a container's child: among the holder's element declarations, by name.
+// The declaration of a container's child: among the holder's element declarations, by name without
+// regard to case; each holder is indexed once.
 const xmlNode* DynamicBuilder::declarationBelow(const xmlNode* holder, const xmlNode* field) {
-    for (const xmlNode* declaration : xsdChildElements(schema_, holder))
-        if (sameIgnoringCase(xmlProp(declaration, "name").value_or(""), charStr(field->name)))
-            return declaration;
-    return nullptr;
+    auto indexed = declarations_.find(holder);
+    if (indexed == declarations_.end()) {
+        std::unordered_map<std::string, const xmlNode*> byName;
+        for (const xmlNode* declaration : xsdChildElements(schema_, holder))
+            byName.emplace(lowerCase(xmlProp(declaration, "name").value_or("")), declaration);
+        indexed = declarations_.emplace(holder, std::move(byName)).first;
+    }
+    auto found = indexed->second.find(lowerCase(charStr(field->name)));
+    return found != indexed->second.end() ? found->second : nullptr;
 }
 
 long defUpdateLength(xmlNode* node) {
@@ -226,10 +240,6 @@ xmlNode* DynamicBuilder::defCreateDynamicNode(const xmlNode* page, const xmlNode
 
 ZELKOR_STATUS defProcessCompleteXml(const XsdSchema& schema, xmlDoc* complete, xmlDoc* output, xmlNode* root,
                                     uint8_t recordPages) {
-    std::unordered_map<std::string, const xmlNode*> pages;
-    if (const xmlNode* manufacturing = schema.globalElement("MANUFACTURING"))
-        for (const xmlNode* page : xsdChildElements(schema, manufacturing))
-            pages.emplace(xmlProp(page, "name").value_or(""), page);
     DynamicBuilder builder(schema, output);
     for (const xmlNode* page = firstElementChild(xmlDocGetRootElement(complete)); page != nullptr;
          page = nextElementSibling(page)) {
@@ -240,18 +250,11 @@ ZELKOR_STATUS defProcessCompleteXml(const XsdSchema& schema, xmlDoc* complete, x
             xmlAddChild(root, copy);
             continue;
         }
-        auto found = pages.find(charStr(page->name));
-        if (found != pages.end()) {
-            const xmlNode* pageType = xsdContentHolder(schema, found->second);
-            if (xsdChildElements(schema, pageType).empty() && xmlProp(found->second, "type") &&
-                schema.globalType(*xmlProp(found->second, "type")) == nullptr)
-                pageType = nullptr; // its type is not in the schema: the page is left out
-            if (pageType != nullptr) {
-                xmlNode* made = builder.defCreateDynamicNode(page, pageType);
-                if (made == nullptr)
-                    return builder.failed() ? STATUS_INVALID_XML : STATUS_NO_MEMORY;
-                xmlAddChild(root, made);
-            }
+        if (const xmlNode* declaration = schema.pageDeclaration(charStr(page->name))) {
+            xmlNode* made = builder.defCreateDynamicNode(page, xsdContentHolder(schema, declaration));
+            if (made == nullptr)
+                return builder.failed() ? STATUS_INVALID_XML : STATUS_NO_MEMORY;
+            xmlAddChild(root, made);
         }
         if (recordPages == 1)
             recordStaticPage(charStr(page->name));

@@ -175,15 +175,6 @@ bool acceptable(const std::string& value, const StampType& type) {
     return validateInputLength(value.c_str(), type.code, type.length) == 1;
 }
 
-// The XSD declarations of pages: the element declarations below MANUFACTURING, else global ones.
-const xmlNode* pageDeclaration(const XsdSchema& schema, const std::string& name) {
-    if (const xmlNode* manufacturing = schema.globalElement("MANUFACTURING"))
-        for (const xmlNode* page : xsdChildElements(schema, manufacturing))
-            if (xmlProp(page, "name") == name)
-                return page;
-    return schema.globalElement(name);
-}
-
 // The declaration of name at or below holder's element declarations (depth first).
 const xmlNode* declarationBelow(const XsdSchema& schema, const xmlNode* holder, const std::string& name, int depth) {
     if (holder == nullptr || depth > 16)
@@ -221,7 +212,7 @@ ZELKOR_STATUS fetchElementfromXsd(const XsdSchema* schema, xmlNode* element, Xsd
     if (page == nullptr || schema == nullptr)
         return STATUS_FAILURE;
     const std::string pageName = charStr(page->name);
-    const xmlNode* declaration = pageDeclaration(*schema, pageName);
+    const xmlNode* declaration = schema->pageDeclaration(pageName);
 
     const EngineSwitches& switches = engineSwitches();
     if (switches.gFlagUnit || switches.gFlagGeneral) {

@@ -25,7 +25,7 @@ class StaticBuilder {
     ZELKOR_STATUS processXmlElement(const xmlNode* declaration, const xmlNode* user, xmlNode* parent,
                                     std::optional<uint64_t> index);
     // The declarations below a holder, each matched among the user element's children.
-    ZELKOR_STATUS processChildren(const xmlNode* holder, const xmlNode* user, xmlNode* parent);
+    ZELKOR_STATUS processChildNode(const xmlNode* holder, const xmlNode* user, xmlNode* parent);
     ZELKOR_STATUS processChoice(const xmlNode* choice, const xmlNode* user, xmlNode* parent);
     ZELKOR_STATUS processDeclaration(const xmlNode* declaration, const std::vector<const xmlNode*>& matches,
                                      xmlNode* parent);
@@ -117,7 +117,7 @@ ZELKOR_STATUS StaticBuilder::processXmlElement(const xmlNode* declaration, const
 
     if (holder != declaration && !guard_.enter(holder, name))
         return STATUS_INVALID_XML;
-    ZELKOR_STATUS status = processChildren(holder, user, element);
+    ZELKOR_STATUS status = processChildNode(holder, user, element);
     if (status == STATUS_OK)
         processXmlAttribute(holder, element, name);
     if (holder != declaration)
@@ -171,7 +171,7 @@ ZELKOR_STATUS StaticBuilder::processChoice(const xmlNode* choice, const xmlNode*
     return STATUS_OK;
 }
 
-ZELKOR_STATUS StaticBuilder::processChildren(const xmlNode* holder, const xmlNode* user, xmlNode* parent) {
+ZELKOR_STATUS StaticBuilder::processChildNode(const xmlNode* holder, const xmlNode* user, xmlNode* parent) {
     const xmlNode* complexType = isXsd(holder, "complexType") ? holder : nullptr;
     for (const xmlNode* child = firstElementChild(holder); complexType == nullptr && child != nullptr;
          child = nextElementSibling(child))
@@ -255,9 +255,6 @@ ZELKOR_STATUS buildStatic(const char* xsdName, xmlDoc* userDocument, const char*
     if (manufacturing == nullptr)
         return STATUS_NO_ROOT_DECLARATION;
     rootAttributes(manufacturing, root);
-    std::unordered_map<std::string, const xmlNode*> pages;
-    for (const xmlNode* page : xsdChildElements(*schema, manufacturing))
-        pages.emplace(xmlProp(page, "name").value_or(""), page);
 
     StaticBuilder builder(*schema, output.get());
     for (xmlNode* child = firstElementChild(userRoot); child != nullptr; child = nextElementSibling(child)) {
@@ -272,8 +269,8 @@ ZELKOR_STATUS buildStatic(const char* xsdName, xmlDoc* userDocument, const char*
             xmlAddChild(root, copy);
             continue;
         }
-        if (auto found = pages.find(charStr(child->name)); found != pages.end()) {
-            if (ZELKOR_STATUS status = builder.processPage(found->second, child, root); status != STATUS_OK)
+        if (const xmlNode* declaration = schema->pageDeclaration(charStr(child->name))) {
+            if (ZELKOR_STATUS status = builder.processPage(declaration, child, root); status != STATUS_OK)
                 return status;
         }
         if (recordPages == 1)

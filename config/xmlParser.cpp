@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <unordered_set>
 
 namespace pageengine {
 
@@ -194,6 +195,7 @@ ZELKOR_STATUS parsePages(const char* path, const char* rootCheckSwitch, void* co
     ZELKOR_STATUS status = STATUS_OK;
     unsigned unitPages = 0;
     unsigned generalPages = 0;
+    std::unordered_set<uint16_t> seenIds;
     for (xmlNode* element = first; element != nullptr; element = element->next) {
         if (!isElement(element))
             continue;
@@ -229,8 +231,7 @@ ZELKOR_STATUS parsePages(const char* path, const char* rootCheckSwitch, void* co
             ++generalPages;
         }
 
-        if (std::any_of(state.gXMLPagelist.begin(), state.gXMLPagelist.end(),
-                        [&](const PAGE_RECORD& other) { return other.pageId == page.pageId; })) {
+        if (seenIds.count(page.pageId) != 0) {
             engineLog(FUNCTION_XML2BIN, ZELKOR_LOG_ERROR, "Duplicate Page Id in XML File.\n");
             userMessage("\nERROR : Page ID \"%s\" is used for multiple pages.\n\n", id->c_str());
             userMessage("The XML file failed Schema validation.");
@@ -247,6 +248,7 @@ ZELKOR_STATUS parsePages(const char* path, const char* rootCheckSwitch, void* co
         }
         if ((status = finishPage(page)) != STATUS_OK)
             break;
+        seenIds.insert(page.pageId);
         state.gXMLPagelist.push_back(std::move(page));
     }
 

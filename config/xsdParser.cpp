@@ -115,6 +115,18 @@ xmlNode* XsdSchema::globalType(std::string_view name) const {
     return type != nullptr ? type->node : nullptr;
 }
 
+const xmlNode* XsdSchema::pageDeclaration(const std::string& name) const {
+    if (!pages_) {
+        pages_.emplace();
+        if (const xmlNode* manufacturing = globalElement("MANUFACTURING"))
+            for (const xmlNode* page : xsdChildElements(*this, manufacturing))
+                pages_->emplace(xmlProp(page, "name").value_or(""), page);
+    }
+    if (auto found = pages_->find(name); found != pages_->end())
+        return found->second;
+    return globalElement(name);
+}
+
 xmlNode* firstElementChild(const xmlNode* node) {
     if (node == nullptr)
         return nullptr;

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace pageengine {
@@ -48,12 +49,15 @@ class XsdSchema {
     xmlNode* globalElement(std::string_view name) const;
     // A global simple or complex type's declaration node, or null.
     xmlNode* globalType(std::string_view name) const;
+    // The declaration of a page: an element declared below MANUFACTURING, else a global element.
+    const xmlNode* pageDeclaration(const std::string& name) const;
 
   private:
     XmlDocPtr document_;
     XmlSchemaParserCtxtPtr parser_;
     XmlSchemaPtr schema_;
     std::vector<xmlNode*> elements_;
+    mutable std::optional<std::unordered_map<std::string, const xmlNode*>> pages_;
 };
 
 // Element children of a node, for walking XSD and user documents alike.
