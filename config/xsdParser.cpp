@@ -178,13 +178,18 @@ std::optional<std::string> xsdAttributeValue(const xmlNode* declaration, std::st
 std::optional<std::string> xsdTypeName(const xmlNode* declaration) {
     if (declaration == nullptr)
         return std::nullopt;
+    // A built-in XML Schema type (xs:string and the like) names no field type: the TYPE attribute
+    // declaration decides then.
+    auto named = [](const std::optional<std::string>& type) {
+        return type && !type->empty() && type->size() < 512 && type->find(':') == std::string::npos;
+    };
     std::optional<std::string> type = xmlProp(declaration, "type");
     if (!type)
         type = xmlProp(declaration, "TYPE");
-    if (type && !type->empty() && type->size() < 512)
+    if (named(type))
         return type;
     if (const xmlNode* step = derivation(ownComplexType(declaration))) {
-        if (std::optional<std::string> base = xmlProp(step, "base"); base && !base->empty())
+        if (std::optional<std::string> base = xmlProp(step, "base"); named(base))
             return base;
     }
     return xsdAttributeValue(declaration, "type");
@@ -226,18 +231,21 @@ ZELKOR_STATUS fetchFileFromEnvironmantVariable(const char* name, std::string& pa
     const char* directory = std::getenv("ZELKOR_SUPPORT_FILES");
     if (directory == nullptr)
         return 52;
-    std::string joined(directory);
-    if (!joined.empty() && joined.back() != '/' && joined.back() != '\\')
-        joined += '/';
-    else if (joined.empty())
-        joined = "/";
-    joined += name != nullptr ? name : "";
+    std::string_view base(directory);
+    std::string_view file(name != nullptr ? name : "");
+    const bool separator = base.empty() || (base.back() != '/' && base.back() != '\\');
+    std::string joined;
+    joined.reserve(base.size() + 1 + file.size());
+    joined.append(base.data(), base.size());
+    if (separator)
+        joined.push_back('/');
+    joined.append(file.data(), file.size());
     if (joined.size() + 1 > SUPPORT_PATH_SIZE)
         return 58;
-    FILE* file = std::fopen(joined.c_str(), "r");
-    if (file == nullptr)
+    FILE* found = std::fopen(joined.c_str(), "r");
+    if (found == nullptr)
         return 53;
-    std::fclose(file);
+    std::fclose(found);
     path = std::move(joined);
     return 0;
 }
