@@ -243,7 +243,6 @@ ZELKOR_STATUS convertBack(const char* userXmlPath, const char* outputXmlPath, FI
             bool namesDiffer = std::any_of(found->second.begin(), found->second.end(),
                                            [&](std::size_t at) { return pages[at].name != first.name; });
             if (emitted || namesDiffer) {
-                engineLog(FUNCTION_BIN2XML, ZELKOR_LOG_ERROR, "Duplicate Page Id in XML File.\n");
                 return schemaValidationFailed("\nERROR : Page ID \"%s\" is used for multiple pages.\n\n",
                                               (described != nullptr ? *described : first).idText,
                                               STATUS_DUPLICATE_PAGE_ID);

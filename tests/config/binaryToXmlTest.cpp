@@ -111,10 +111,18 @@ TEST_F(BinaryToXmlTest, DescriptionErrors) {
         EXPECT_EQ(convert(writeImage(c.image), USER, pepperedPath), c.status) << c.what;
         EXPECT_EQ(printed, c.printed) << c.what;
     }
+    LogCapture log;
     EXPECT_EQ(convert(image, dir.file("missing.xml")), 41u);
     EXPECT_EQ(pageengine::zelkor_CreateOutputXMLFile(nullptr, USER.c_str(), output.c_str(), nullptr, peppered.c_str()), 5u);
     FILE* file = std::fopen(image.c_str(), "rb");
     EXPECT_EQ(pageengine::zelkor_CreateOutputXMLFile(nullptr, nullptr, output.c_str(), file, peppered.c_str()), 5u);
+    std::string logged = log.text();
+    EXPECT_NE(logged.find(engineLogLine("LIBXML2 failed to parse the XML file " + dir.file("missing.xml") + ".\n", "ERROR",
+                                        "zelkor_hal_bin2xml")),
+              std::string::npos)
+        << logged;
+    EXPECT_NE(logged.find(engineLogLine("File Name missing.\n", "ERROR", "zelkor_hal_bin2xml")), std::string::npos)
+        << logged;
     EXPECT_EQ(pageengine::zelkor_CreateOutputXMLFile(nullptr, USER.c_str(), output.c_str(), file, nullptr), 5u);
     std::fclose(file);
 }

@@ -284,6 +284,7 @@ const std::string DYNAMIC_XSD = regionSchema(
             "<xs:element name=\"group\"><xs:complexType><xs:sequence>" +
             based("x1", "BYTE") + based("x2", "BYTE") + based("x3", "DWORD", fixedAttribute("LENGTH", "4")) +
             "</xs:sequence></xs:complexType></xs:element>" + based("dec", "WORD") +
+            based("typed", "xs:string", fixedAttribute("TYPE", "DWORD") + fixedAttribute("LENGTH", "2")) +
             "</xs:sequence><xs:attribute name=\"TYPE\" type=\"xs:string\" fixed=\"PAGE\"/>"
             "<xs:attribute name=\"ID\" type=\"xs:string\" default=\"0001\"/></xs:complexType>");
 
@@ -305,12 +306,14 @@ TEST(DynamicPepperedTest, PagesAndFieldsFromTheSchema) {
                                "<group><x1>1</x1><x2>2</x2><x3>3</x3></group>";
     const std::string invalid = "\nERROR : Invalid content for element \"dec\" in page \"dyn\".\n\nERROR : Invalid XML file.\n";
     const DynamicCase cases[] = {
-        {"every declaration form", userDocument("<dyn>" + fields + "<dec FORMAT=\"Dec\">255</dec></dyn><missing/>"), 0, "",
+        {"every declaration form",
+         userDocument("<dyn>" + fields + "<dec FORMAT=\"Dec\">255</dec><typed>5</typed></dyn><missing/>"), 0, "",
          "<PAGE NAME=\"dyn\" ID=\"0001\"><DWORD NAME=\"big\" LENGTH=\"16\">1</DWORD>"
          "<DWORD NAME=\"plain\" LENGTH=\"1\">2</DWORD><IPAddress NAME=\"ip\" LENGTH=\"4\">1.2.3.4</IPAddress>"
          "<DWORD NAME=\"bits\" LENGTH=\"1\"><BIT NAME=\"b1\" LENGTH=\"1\" OFFSET=\"31\">1</BIT></DWORD>"
          "<CONFIGSET NAME=\"group\" LENGTH=\"6\"><BYTE NAME=\"x1\" LENGTH=\"1\">1</BYTE><BYTE NAME=\"x2\" LENGTH=\"1\">2</BYTE>"
-         "<DWORD NAME=\"x3\" LENGTH=\"4\">3</DWORD></CONFIGSET><WORD NAME=\"dec\" LENGTH=\"1\" FORMAT=\"Dec\">ff</WORD></PAGE>"},
+         "<DWORD NAME=\"x3\" LENGTH=\"4\">3</DWORD></CONFIGSET><WORD NAME=\"dec\" LENGTH=\"1\" FORMAT=\"Dec\">ff</WORD>"
+         "<DWORD NAME=\"typed\" LENGTH=\"2\">5</DWORD></PAGE>"},
         {"decimal with a letter", userDocument("<dyn><dec FORMAT=\"dec\">25x</dec></dyn>"), 40, invalid, ""},
         {"decimal above 32 bits", userDocument("<dyn><dec FORMAT=\"DEC\">4294967296</dec></dyn>"), 40,
          "\nINFO  : Maximum value supported for Decimal format is 4294967295(i.e. 0XFFFFFFFF).\n" + invalid, ""},

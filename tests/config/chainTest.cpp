@@ -91,6 +91,18 @@ TEST_P(ChainTest, ThereAndBackTwiceGivesTheSameImageAndTheSameDocument) {
     EXPECT_EQ(readBytes(bin1), readBytes(bin2));
     EXPECT_EQ(canonical(xml1), canonical(xml2));
 
+    // The same document without comments and blanks gives the same image.
+    std::string minified = dir.file("minified.xml"), bin3 = dir.file("minified.bin");
+    std::string text = canonical(USER);
+    for (std::size_t at; (at = text.find("<!--")) != std::string::npos;)
+        text.erase(at, text.find("-->", at) + 3 - at);
+    writeText(minified, text);
+    ASSERT_EQ(readText(minified).find("<!--"), std::string::npos);
+    ::testing::internal::CaptureStdout();
+    xmlToBin(minified, bin3);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(readBytes(bin3), readBytes(bin1));
+
     // The document read back keeps the user's names and values, the decimal field in decimal.
     struct Expected {
         const char* xpath;
