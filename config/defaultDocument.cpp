@@ -29,6 +29,8 @@ class DefaultBuilder {
     const XsdSchema& schema_;
     xmlDoc* document_;
     std::vector<const xmlNode*> expanding_; // named types being expanded on the current path
+    uint64_t made_ = 0;      // elements made so far
+    uint64_t enclosing_ = 1; // elements each new one is repeated into by the repetitions around it
 };
 
 ZELKOR_STATUS DefaultBuilder::xsdProcessComplexType(const xmlNode* node, xmlNode* parent) {
@@ -70,7 +72,8 @@ ZELKOR_STATUS DefaultBuilder::xsdProcessElement(const xmlNode* node, xmlNode* pa
         type = xmlProp(node, "TYPE");
     const std::string text = xsdValue(node).value_or("");
     std::optional<uint64_t> count = xsdOccurrences(node);
-    if (!count || *count > XSD_MAX_OCCURRENCES) {
+    if (!count || *count > XSD_MAX_OCCURRENCES || *count * enclosing_ > XSD_MAX_ELEMENTS ||
+        (made_ += *count) > XSD_MAX_ELEMENTS) {
         userMessage("\nERROR : Element \"%s\" repeats more often than a page can hold.\n", name.c_str());
         return STATUS_INVALID_XML;
     }
@@ -86,6 +89,13 @@ ZELKOR_STATUS DefaultBuilder::xsdProcessElement(const xmlNode* node, xmlNode* pa
         return STATUS_INVALID_XML;
     }
 
+    const uint64_t outer = enclosing_;
+    enclosing_ = outer * *count;
+    struct Restore {
+        uint64_t& value;
+        uint64_t saved;
+        ~Restore() { value = saved; }
+    } restore{enclosing_, outer};
     for (uint64_t i = 0; i < *count; ++i) {
         xmlNode* element = xmlNewDocNode(document_, nullptr, xmlStr(name.c_str()), nullptr);
         if (element == nullptr || !setElementText(element, text)) {

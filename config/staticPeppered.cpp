@@ -37,6 +37,8 @@ class StaticBuilder {
     std::string pageName_;
     std::optional<std::string> pageId_;
     bool unitCarry_ = false;
+    uint64_t made_ = 0;      // elements made so far
+    uint64_t enclosing_ = 1; // elements each new one is repeated into by the repetitions around it
 };
 
 using ByName = std::unordered_map<std::string, std::vector<const xmlNode*>>;
@@ -130,17 +132,20 @@ ZELKOR_STATUS StaticBuilder::processDeclaration(const xmlNode* declaration,
                                                const std::vector<const xmlNode*>& matches, xmlNode* parent) {
     std::optional<uint64_t> count = xsdOccurrences(declaration);
     const std::string name = xmlProp(declaration, "name").value_or("");
-    if (!count || *count > XSD_MAX_OCCURRENCES) {
+    if (!count || *count > XSD_MAX_OCCURRENCES || *count * enclosing_ > XSD_MAX_ELEMENTS ||
+        (made_ += *count) > XSD_MAX_ELEMENTS) {
         userMessage("\nERROR : Element \"%s\" repeats more often than a page can hold.\n", name.c_str());
         return STATUS_INVALID_XML;
     }
     if (*count == 1)
         return processXmlElement(declaration, matches.empty() ? nullptr : matches.front(), parent, std::nullopt);
-    for (uint64_t i = 0; i < *count; ++i)
-        if (ZELKOR_STATUS status = processXmlElement(declaration, occurrence(matches, i), parent, i);
-            status != STATUS_OK)
-            return status;
-    return STATUS_OK;
+    const uint64_t outer = enclosing_;
+    enclosing_ = outer * *count;
+    ZELKOR_STATUS status = STATUS_OK;
+    for (uint64_t i = 0; i < *count && status == STATUS_OK; ++i)
+        status = processXmlElement(declaration, occurrence(matches, i), parent, i);
+    enclosing_ = outer;
+    return status;
 }
 
 // A choice emits the alternatives the user chose, in the user's order; when the user chose none, every

@@ -95,6 +95,9 @@ std::optional<uint64_t> xsdOccurrences(const xmlNode* declaration);
 
 // Most elements one declaration may repeat into: more than a page can hold is refused.
 inline constexpr uint64_t XSD_MAX_OCCURRENCES = 65531;
+// Most elements one document build makes: repetitions nested in repetitions are refused before they are
+// built instead of exhausting memory.
+inline constexpr uint64_t XSD_MAX_ELEMENTS = 1024 * 1024;
 
 // Support-file lookup of a schema: ZELKOR_SUPPORT_FILES joined with the name. 0 and the path; 52 the
 // variable is not set; 58 the path would not fit in 512 bytes; 53 it cannot be opened for reading.

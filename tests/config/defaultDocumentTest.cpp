@@ -94,6 +94,10 @@ TEST_F(DefaultDocumentTest, SchemaShapesAndTheirStatuses) {
         {"a type that contains itself", regionSchema("<xs:element name=\"page1\" type=\"loop\"/>", "", loop), 40, ""},
         {"more occurrences than a page holds",
          regionSchema("<xs:element name=\"page1\" type=\"xs:string\" maxOccurs=\"65532\"/>"), 40, ""},
+        {"repetitions nested in repetitions beyond what a build makes",
+         regionSchema("<xs:element name=\"page1\" maxOccurs=\"3000\"><xs:complexType><xs:sequence><xs:element "
+                      "name=\"b\" type=\"xs:string\" maxOccurs=\"3000\"/></xs:sequence></xs:complexType></xs:element>"),
+         40, ""},
         {"the most a page holds",
          regionSchema("<xs:element name=\"page1\"><xs:complexType><xs:sequence><xs:element name=\"b\" "
                       "type=\"xs:string\" maxOccurs=\"2\"/></xs:sequence></xs:complexType></xs:element>"),
