@@ -233,3 +233,44 @@ TEST_F(StampsTest, RemoveUseAndNullArguments) {
 }
 
 } // namespace
+
+namespace {
+
+using namespace configtest;
+
+// The properties the schema declares for a user-form field, and the page filters.
+TEST_F(EngineTest, FieldPropertiesFromTheSchema) {
+    std::unique_ptr<pageengine::XsdSchema> schema;
+    ASSERT_EQ(pageengine::XsdSchema::load(fixture("chain/region.xsd"), schema), 0u);
+    pageengine::XmlDocPtr document = parseFile(fixture("chain/user.xml"));
+    struct Case {
+        const char* xpath;
+        ZELKOR_STATUS status;
+        const char* type;
+        uint32_t length;
+    };
+    const Case cases[] = {
+        {"//page1/count", 0, "DWORD", 1},      {"//page1/flags/low", 0, "BIT", 4}, {"//page1/label", 0, "CHAR", 7},
+        {"//page1/ipAddr", 0, "IPAddress", 4}, {"//page2/value", 0, "DWORD", 1},   {"//page1", 1, "", 1},
+    };
+    for (const Case& c : cases) {
+        pageengine::XsdFieldProperties properties;
+        xmlNode* element = pageengine::findXmlNode(document.get(), c.xpath);
+        ASSERT_NE(element, nullptr) << c.xpath;
+        EXPECT_EQ(pageengine::fetchElementfromXsd(schema.get(), element, properties), c.status) << c.xpath;
+        if (c.status == 0) {
+            EXPECT_EQ(properties.typeName, c.type) << c.xpath;
+            EXPECT_EQ(properties.length, c.length) << c.xpath;
+        }
+    }
+    // page1 is not a unit page (its UNIT defaults to FALSE): the unit filter drops it, the general keeps it.
+    xmlNode* count = pageengine::findXmlNode(document.get(), "//page1/count");
+    pageengine::XsdFieldProperties properties;
+    pageengine::setUnitON();
+    EXPECT_EQ(pageengine::fetchElementfromXsd(schema.get(), count, properties), 54u);
+    pageengine::clearEngineSwitches();
+    pageengine::setGeneralON();
+    EXPECT_EQ(pageengine::fetchElementfromXsd(schema.get(), count, properties), 0u);
+}
+
+} // namespace
