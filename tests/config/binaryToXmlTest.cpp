@@ -194,10 +194,18 @@ TEST_F(BinaryToXmlTest, BadSecondPageKeepsTheFirstAndUndescribedPagesAreSkipped)
     ASSERT_EQ(pages.size(), 2u);
     std::vector<uint8_t> bytes = makeImage({{0x1234, {9, 9, 9, 9}}, {pages[0].id, pages[0].data}, {pages[1].id, pages[1].data}});
     bytes.back() ^= 0x01; // page2's checksum no longer holds
-    EXPECT_EQ(convert(writeImage(bytes)), 1u);
+    std::string user = dir.file("user.xml");
+    writeText(user, userDocument("<page1><count USE=\"s\"/></page1>"));
+    EXPECT_EQ(convert(writeImage(bytes), user), 1u);
     EXPECT_EQ(printed, "");
     EXPECT_EQ(selectText(output, "//page1/count"), "12345678");
     EXPECT_EQ(selectText(output, "//page2"), "<none>");
+    EXPECT_NE(pageengine::findXmlNode(parseFile(output).get(), "//count[@USE]"), nullptr) << "kept after a bad page";
+
+    relist();
+    EXPECT_EQ(convert(image, user), 0u);
+    EXPECT_EQ(pageengine::findXmlNode(parseFile(output).get(), "//count[@USE]"), nullptr) << "removed after success";
+    EXPECT_EQ(selectText(output, "//page1/count"), "12345678");
 }
 
 // The user's page keeps its names; a reserved field keeps the user's text; a user element that matches
