@@ -417,8 +417,11 @@ ZELKOR_STATUS PageReader::readField(const PAGE_DATA_NODE& field, std::optional<s
         if ((status = place(field, field.count, at)) != STATUS_OK)
             return status;
         std::string address;
-        for (std::size_t i = 0; i < field.count; ++i)
-            address += (i ? "." : "") + std::to_string(data_[at + i]);
+        for (std::size_t i = 0; i < field.count; ++i) {
+            if (i != 0)
+                address += '.';
+            address += std::to_string(data_[at + i]);
+        }
         text = std::move(address);
         break;
     }
@@ -552,17 +555,18 @@ int validateInputLength(const char* text, uint32_t code, uint32_t length) {
 int validateDecimalValueRangeForFomatAttrib(const char* text, uint32_t code, uint32_t length) {
     if (code != USER_TYPE_BIT && code != USER_TYPE_BYTE && code != USER_TYPE_WORD && code != USER_TYPE_DWORD)
         return 1;
-    std::optional<uint64_t> number = text != nullptr ? parseDecimalSaturating(text) : std::nullopt;
-    bool valid = number.has_value();
+    std::optional<uint64_t> parsed = text != nullptr ? parseDecimalSaturating(text) : std::nullopt;
+    bool valid = parsed.has_value();
+    const uint64_t number = parsed.value_or(0);
     if (valid && code == USER_TYPE_BIT) {
-        valid = belowPowerOfTwo(*number, length);
+        valid = belowPowerOfTwo(number, length);
     } else if (valid) {
-        if (*number > MAX_DECIMAL_FORMAT_VALUE) {
+        if (number > MAX_DECIMAL_FORMAT_VALUE) {
             userMessage(
                 "\nINFO  : Maximum value supported for Decimal format is 4294967295(i.e. 0XFFFFFFFF).");
             valid = false;
         } else {
-            valid = hexDigitCount(*number) <= 2ull * code * length;
+            valid = hexDigitCount(number) <= 2ull * code * length;
         }
     }
     if (!valid) {

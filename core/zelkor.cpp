@@ -3,6 +3,7 @@
 #include "core/lib.h"
 #include "core/modules.h"
 #include "core/zelkorInternal.h"
+#include "core/zelkorVersion.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -679,8 +680,8 @@ extern "C" ZELKOR_STATUS zelkor_version(uint8_t* major, uint8_t* minor) {
         LOG_FAILURE("zelkor_version", "Invalid Arguments **** FAILED ****");
         return kInvalidArgument;
     }
-    *major = 1;
-    *minor = 0;
+    *major = ZELKOR_VERSION_MAJOR;
+    *minor = ZELKOR_VERSION_MINOR;
     return 0;
 }
 

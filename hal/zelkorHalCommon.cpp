@@ -26,9 +26,19 @@ constexpr uint32_t kWatchdogKind = 2;
 // Flash-table entries that end the walk: small ones of the reserved ids below 3.
 constexpr uint32_t kSmallEntrySize = 0x80000;
 constexpr uint32_t kReservedEntryIds = 3;
-// Partition rows after the firmware partition (0x80) take region ids from 0x81 up; 0xC0 and above name the
+// Partition rows after the firmware partition (0x80) take region ids from 0x81 up; 0xC0 to 0xFF name the
 // memory window and the designated buffers, which a partition must never alias.
 constexpr uint32_t kFirstNonPartitionId = MEMORY_WINDOW_REGION_ID;
+// A partition named by entry id 0xFF gets region id 0x17F and index 0xFF: no buffer id can carry it, and
+// the index tells every interface to leave its programming and erasing to the hardware module.
+constexpr uint32_t kSelfProgrammedEntryId = 0xFF;
+
+// Region ids a partition row may take: 0x81 to 0xBF, and the self-programmed partition's.
+bool partitionIdUsable(const HalFamily& f, uint32_t entryId, uint32_t regionId) {
+    if (f.partitionsByEntryId && entryId == kSelfProgrammedEntryId)
+        return true;
+    return regionId > FIRMWARE_PARTITION_REGION_ID && regionId < kFirstNonPartitionId;
+}
 
 constexpr const char* kAccessRead = "Reading %d bytes at 0x%08x offset";
 constexpr const char* kAccessReadFailed = "Reading %d bytes at 0x%08x offset **** FAILED ****";
@@ -48,6 +58,12 @@ bool keepsInstance(ZELKOR_STATUS status) {
     do {                                                                                                     \
         if ((text) != nullptr)                                                                               \
             halLog(family, handle, function, level, text __VA_OPT__(, ) __VA_ARGS__);                        \
+    } while (0)
+// The same for a text that takes no values: it is written as it stands, never read as a format.
+#define HAL_LOG_TEXT(family, handle, function, level, text)                                                  \
+    do {                                                                                                     \
+        if ((text) != nullptr)                                                                               \
+            halLog(family, handle, function, level, "%s", text);                                             \
     } while (0)
 
 // ---- open ----
@@ -80,10 +96,14 @@ void walkFlashTable(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const uint8_t* 
             break;
         const uint32_t regionId = FIRMWARE_PARTITION_REGION_ID + (f.partitionsByEntryId ? e.id : i);
         // Entry 0 only resizes the firmware partition, which starts at the flash base.
-        const bool inside = i == 0 ? e.size <= f.flashBytes
-                                   : e.offset < f.flashBytes && e.size <= f.flashBytes - e.offset &&
-                                         regionId > FIRMWARE_PARTITION_REGION_ID &&
-                                         regionId < kFirstNonPartitionId;
+        if (i > 0 && !partitionIdUsable(f, e.id, regionId)) {
+            halLog(f, handle, fn, ZELKOR_LOG_WARN,
+                   "Flash table entry %u (id %u) would take region id 0x%X of another buffer; skipped", i,
+                   e.id, regionId);
+            continue;
+        }
+        const bool inside =
+            i == 0 ? e.size <= f.flashBytes : e.offset < f.flashBytes && e.size <= f.flashBytes - e.offset;
         if (!inside) {
             halLog(f, handle, fn, ZELKOR_LOG_WARN,
                    "Flash table entry %u (id %u, offset 0x%08x, size 0x%08x) lies outside the flash; skipped",
@@ -110,7 +130,7 @@ void walkFlashTable(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const uint8_t* 
                                 ZELKOR_FLASH_TYPE_UNKNOWN,
                                 f.partitionsByEntryId ? 0 : e.id};
         if (addNodeToRegionList(&handle->regions, &row) != 0) {
-            HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.updatingRegionsFailed);
+            HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_ERROR, f.updatingRegionsFailed);
             break;
         }
     }
@@ -149,10 +169,10 @@ ZELKOR_STATUS readDynamicRegions(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
     HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_INFO, f.headerRead, FW_HEADER_SIZE, 0);
     if (halRead(hi, &row, 0, header.data(), FW_HEADER_SIZE) != 0) {
         HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.headerReadFailed, FW_HEADER_SIZE, 0);
-        HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.dynamicRegionsFailed);
+        HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_ERROR, f.dynamicRegionsFailed);
         return HAL_NO_DYNAMIC_REGIONS;
     }
-    HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_INFO, f.headerValidating);
+    HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_INFO, f.headerValidating);
     bool family = true;
     bool blank = true;
     for (uint32_t i = 0; i < 3; ++i) {
@@ -178,10 +198,10 @@ ZELKOR_STATUS readDynamicRegions(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
     const bool inside = tableOffset <= f.flashBytes - f.flashTableSize;
     if (!inside || halRead(hi, &row, tableOffset, table.data(), f.flashTableSize) != 0) {
         HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.tableReadFailed, f.flashTableSize, tableOffset);
-        HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.dynamicRegionsFailed);
+        HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_ERROR, f.dynamicRegionsFailed);
         return HAL_NO_DYNAMIC_REGIONS;
     }
-    HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_INFO, f.updatingRegions);
+    HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_INFO, f.updatingRegions);
     walkFlashTable(f, hi, table.data());
     return 0;
 }
@@ -193,7 +213,7 @@ ZELKOR_STATUS populateRegionList(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
     freeHalRegionList(&handle->regions);
     for (const ZELKOR_REGION& row : f.staticRows) {
         if (addNodeToRegionList(&handle->regions, &row) != 0) {
-            HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.rowsFailed);
+            HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_ERROR, f.rowsFailed);
             return HAL_NO_MEMORY;
         }
     }
@@ -208,7 +228,7 @@ ZELKOR_STATUS populateRegionList(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
     if (handle->designatedRegions != 0) {
         for (const ZELKOR_REGION& row : f.designatedRows) {
             if (addNodeToRegionList(&handle->regions, &row) != 0) {
-                HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.designatedFailed);
+                HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_ERROR, f.designatedFailed);
                 return HAL_NO_MEMORY;
             }
         }
@@ -577,7 +597,7 @@ ZELKOR_STATUS halGetRegions(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKOR_
         *tail = copy;
         tail = &copy->next;
     }
-    HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_INFO, f.copyDone);
+    HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_INFO, f.copyDone);
     return 0;
 }
 

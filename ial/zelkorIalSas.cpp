@@ -1264,11 +1264,6 @@ ZELKOR_STATUS writeFlash(SAS_INSTANCE& inst, const ZELKOR_REGION& region, uint32
     ZELKOR_INSTANCE* handle = inst.handle;
     const auto descriptor = static_cast<uint8_t>(region.descriptorFlag);
     LOG_INFO(handle, fn, "Writing to Flash using 0x%x buffer Id", region.regionId);
-    if (region.index == kRegionIndexSelfProgram) {
-        LOG_ERROR(handle, fn, "Invalid Region Id 0x%x **** FAILED ****", kRegionIndexSelfProgram);
-        say(" **** Invalid Download Region ID  ****");
-        return kProgramFlashYourself;
-    }
     if (!isFamilyType(inst.expander.type)) {
         const ZELKOR_STATUS status = writeWhole(inst, region.regionId, data, size, offset, descriptor);
         if (status != 0)
@@ -1350,6 +1345,22 @@ ZELKOR_STATUS writeMemory(SAS_INSTANCE& inst, const ZELKOR_REGION& region, uint3
     return status;
 }
 
+// A flash region of index 0xFF is programmed and erased by the hardware module itself: nothing is sent, and
+// 27 asks the module to do it. No other check comes first, since the region's id need not fit a buffer id.
+bool selfProgrammed(const ZELKOR_REGION& region) {
+    return region.kind >= ZELKOR_REGION_FLASH && region.kind <= ZELKOR_REGION_BOOT_RECORD &&
+           region.index == kRegionIndexSelfProgram;
+}
+
+ZELKOR_STATUS leaveToHardwareModule(ZELKOR_INSTANCE* handle, const char* fn, const char* consoleText) {
+    LOG_ERROR(handle, fn, "Invalid Region Id 0x%x **** FAILED ****", kRegionIndexSelfProgram);
+    say("%s", consoleText);
+    return kProgramFlashYourself;
+}
+
+constexpr const char* kDownloadLeft = " **** Invalid Download Region ID  ****";
+constexpr const char* kEraseLeft = " **** Invalid Erase Region ID  ****";
+
 // Listed instance with a handle, or null.
 SAS_INSTANCE* regionInstance(void* instance) {
     SAS_INSTANCE* inst = listedInstance(instance);
@@ -1359,7 +1370,7 @@ SAS_INSTANCE* regionInstance(void* instance) {
 // Logs and shows the refusal of a transfer's arguments.
 ZELKOR_STATUS refuseTransfer(ZELKOR_INSTANCE* handle, const char* fn, const char* consoleText) {
     LOG_ERROR(handle, fn, "Invalid Arguments **** FAILED ****");
-    say(consoleText);
+    say("%s", consoleText);
     return kInvalidArguments;
 }
 
@@ -1383,6 +1394,10 @@ ZELKOR_STATUS sasDownloadRegion(void* instance, ZELKOR_REGION* region, uint32_t 
         return refuseTransfer(handle, fn, kDownloadRefused);
     LOG_INFO(handle, fn, "Downloading %d bytes at 0x%08x Offset", size, offset);
     const bool flash = zelkor_ial_checkRegion(handle, region) == 1;
+    if (flash && selfProgrammed(*region)) {
+        LOG_INFO(handle, fn, "Writing to Flash using 0x%x buffer Id", region->regionId);
+        return leaveToHardwareModule(handle, fn, kDownloadLeft);
+    }
     HeapBytes fromFile;
     const uint8_t* data = buffer;
     if (file != nullptr) {
@@ -1496,6 +1511,8 @@ ZELKOR_STATUS sasEraseRegion(void* instance, ZELKOR_REGION* region) {
     }
     const auto descriptor = static_cast<uint8_t>(region->descriptorFlag);
     if (region->kind != ZELKOR_REGION_FLASH) {
+        if (selfProgrammed(*region))
+            return leaveToHardwareModule(handle, fn, kEraseLeft);
         if (region->regionId == SAS_BUFFER_ERASE_REPLACED)
             region->regionId = SAS_BUFFER_ERASE_TARGET;
         LOG_INFO(handle, fn, "Writing data using 0x%02x bufferId", region->regionId);
@@ -1511,6 +1528,9 @@ ZELKOR_STATUS sasEraseRegion(void* instance, ZELKOR_REGION* region) {
             continue;
         LOG_INFO(handle, fn, "Erasing 0x%x Region using 0x%x buffer Id", node->region.index,
                  node->region.regionId);
+        // A partition the interface cannot erase ends the walk: the hardware module erases the flash.
+        if (selfProgrammed(node->region))
+            return leaveToHardwareModule(handle, fn, kEraseLeft);
         status = eraseBuffer(*inst, node->region.regionId, descriptor);
         if (status != 0) {
             LOG_ERROR(handle, fn, "Erasing 0x%x Region ID**** FAILED ****", node->region.index);

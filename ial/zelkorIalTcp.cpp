@@ -440,15 +440,22 @@ ZELKOR_STATUS tcpGetExpanders(void* instance, ZELKOR_EXPANDER_LIST** out) {
     return 0;
 }
 
-// Checks shared by upload and download: 0, or 5 after the failure line.
+// Checks shared by upload and download: 0, or 5 after the failure line. The region id must fit the
+// request's buffer id, unless the region is left to the hardware module (checked before this).
 ZELKOR_STATUS checkTransfer(const ZELKOR_INSTANCE* handle, const char* fn, const ZELKOR_REGION* region,
-                            uint32_t size, FILE* file, const uint8_t* buffer) {
+                            uint32_t size, FILE* file, const uint8_t* buffer, bool selfProgrammed = false) {
     if (region == nullptr || size == 0 || (file == nullptr) == (buffer == nullptr) ||
-        region->regionId > 0xFF) {
+        (region->regionId > 0xFF && !selfProgrammed)) {
         LOG_ERROR(handle, fn, "Invalid Arguments **** FAILED ****");
         return kInvalidArgument;
     }
     return 0;
+}
+
+// A flash region of index 0xFF: the hardware module programs and erases it itself (27), nothing is sent.
+bool selfProgrammed(const ZELKOR_REGION* region) {
+    return region != nullptr && region->kind >= ZELKOR_REGION_FLASH &&
+           region->kind <= ZELKOR_REGION_DESIGNATED_LAST && region->index == kInvalidRegionIndex;
 }
 
 // Kinds 1 to 9 are flash; everything else is memory or registers.
@@ -617,10 +624,14 @@ ZELKOR_STATUS tcpDownload(void* instance, ZELKOR_REGION* region, uint32_t offset
         return kInvalidInstance;
     const ZELKOR_INSTANCE* handle = tcp->handle;
     Trace trace(handle, kDownload);
-    if (const ZELKOR_STATUS status = checkTransfer(handle, kDownload, region, size, file, buffer);
+    const bool leftToModule = selfProgrammed(region);
+    if (const ZELKOR_STATUS status =
+            checkTransfer(handle, kDownload, region, size, file, buffer, leftToModule);
         status != 0)
         return status;
     const bool flash = checkRegion(handle, region);
+    if (leftToModule)
+        return downloadFlash(tcp, region, offset, size, buffer);
     CPtr<uint8_t> fileBuffer;
     if (file != nullptr) {
         LOG_INFO(handle, kDownload, "Converting File to Buffer");
@@ -657,7 +668,7 @@ ZELKOR_STATUS tcpErase(void* instance, ZELKOR_REGION* region) {
     auto eraseOne = [&](const ZELKOR_REGION& target) {
         LOG_INFO(handle, fn, "Erasing region using 0x%02x Buffer ID", target.regionId);
         const ZELKOR_STATUS status =
-            target.regionId > 0xFF
+            target.regionId > 0xFF && !selfProgrammed(&target)
                 ? kInvalidArgument
                 : download(tcp, &target, checkRegion(handle, &target), 0, kEraseLength, erase);
         if (status != 0)

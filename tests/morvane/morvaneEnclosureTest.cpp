@@ -136,7 +136,7 @@ class Morvane : public testing::Test {
                               " --trace trace --state state " + quote(scenario_) + " -- " +
                               quote(MORVANE_BINARY);
         for (const std::string& word : words)
-            command += " " + quote(word);
+            command.append(" ").append(quote(word));
         command += " <input 2>errors";
         Outcome result;
         FILE* pipe = popen(command.c_str(), "r");

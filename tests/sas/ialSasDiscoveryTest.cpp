@@ -646,7 +646,9 @@ const char* kQuenzaNotFound = "\n\nWARN: Ethernet Configuration Page (0xFF27) no
 const std::string kSettings = " 0A010203 FFFFFF00 0A010201 000AF7112233 000000000000 00000000";
 
 std::string padding(size_t bytes) {
-    return " " + std::string(2 * bytes, '0');
+    std::string text(1 + 2 * bytes, '0');
+    text[0] = ' ';
+    return text;
 }
 
 std::vector<EthernetCase> ethernetCases() {

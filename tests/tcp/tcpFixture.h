@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include <sys/socket.h>
@@ -73,11 +74,11 @@ class TcpPeerTest : public ::testing::Test {
 
 // Reply frames as an expander sends them.
 inline Bytes dataFrame(const Bytes& data, uint32_t announced) {
-    Bytes frame(kTcpReplyHeaderSize, 0);
+    Bytes frame(kTcpReplyHeaderSize + data.size(), 0);
     frame[0] = kTcpFrameData;
     for (int i = 0; i < 4; ++i)
         frame[24 + i] = static_cast<uint8_t>(announced >> (24 - 8 * i));
-    frame.insert(frame.end(), data.begin(), data.end());
+    std::copy(data.begin(), data.end(), frame.begin() + kTcpReplyHeaderSize);
     return frame;
 }
 inline Bytes dataFrame(const Bytes& data) {

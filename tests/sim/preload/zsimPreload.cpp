@@ -38,7 +38,6 @@ namespace {
 using namespace zsim;
 
 constexpr const char* kClassDirectory = "/sys/class/scsi_generic";
-constexpr const char* kNodePrefix = "/dev/sg";
 constexpr unsigned kSgMajor = 21;
 constexpr int kSgVersion = 30536; // sg driver 3.5.36
 constexpr int kScenarioExitCode = 97;
