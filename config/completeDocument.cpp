@@ -26,16 +26,24 @@ bool isBlankText(const std::string& text) {
     return text.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
+// The complete root: the schema location, product and version the default document was built with.
+xmlNode* comCreateRootInCompleteXml(xmlDoc* complete, const xmlNode* defaultRoot) {
+    xmlNode* root =
+        createManufacturingRoot(complete, xmlProp(defaultRoot, "noNamespaceSchemaLocation").value_or(""));
+    if (root == nullptr)
+        return nullptr;
+    xmlSetProp(root, xmlStr("Product"), xmlStr(xmlProp(defaultRoot, "Product").value_or("Quenza").c_str()));
+    xmlSetProp(root, xmlStr("SchemaVersion"), xmlStr(xmlProp(defaultRoot, "SchemaVersion").value_or("03").c_str()));
+    return root;
+}
+
 // A whole copy of a node into the complete document; a leaf left empty takes the fallback's text.
 xmlNode* comCopy(const xmlNode* node, xmlDoc* complete, const xmlNode* fallback) {
     xmlNode* copy = xmlDocCopyNode(const_cast<xmlNode*>(node), complete, 1);
     if (copy == nullptr)
         return nullptr;
-    if (fallback != nullptr && !hasElementChild(copy) && isBlankText(xmlText(copy)) &&
-        !setElementText(copy, xmlText(fallback))) {
-        xmlFreeNode(copy);
-        return nullptr;
-    }
+    if (fallback != nullptr && !hasElementChild(copy))
+        comCompareAndSetContent(fallback, copy);
     return copy;
 }
 
@@ -168,14 +176,9 @@ ZELKOR_STATUS buildComplete(const char* defaultName, xmlDoc* userDocument, const
     XmlDocPtr complete(xmlNewDoc(xmlStr("1.0")));
     if (!complete)
         return STATUS_FAILURE;
-    // The schema location, product and version are those the default document was built with.
-    const xmlNode* defaultRoot = xmlDocGetRootElement(defaults.get());
-    xmlNode* root =
-        createManufacturingRoot(complete.get(), xmlProp(defaultRoot, "noNamespaceSchemaLocation").value_or(""));
+    xmlNode* root = comCreateRootInCompleteXml(complete.get(), xmlDocGetRootElement(defaults.get()));
     if (root == nullptr)
         return STATUS_NO_MEMORY;
-    xmlSetProp(root, xmlStr("Product"), xmlStr(xmlProp(defaultRoot, "Product").value_or("Quenza").c_str()));
-    xmlSetProp(root, xmlStr("SchemaVersion"), xmlStr(xmlProp(defaultRoot, "SchemaVersion").value_or("03").c_str()));
     if (ZELKOR_STATUS status = comMordifyCompleteXml(userDocument, defaults.get(), root, complete.get());
         status != STATUS_OK)
         return status;
@@ -183,6 +186,45 @@ ZELKOR_STATUS buildComplete(const char* defaultName, xmlDoc* userDocument, const
 }
 
 } // namespace
+
+XmlXPathObjectPtr getnodeset(xmlDoc* document, const char* xpath) {
+    XmlXPathContextPtr context(document != nullptr ? xmlXPathNewContext(document) : nullptr);
+    if (!context) {
+        userMessage("Error in xmlXPathNewContext");
+        return nullptr;
+    }
+    XmlXPathObjectPtr result(xpath != nullptr ? xmlXPathEvalExpression(xmlStr(xpath), context.get()) : nullptr);
+    if (!result) {
+        userMessage("Error in xmlXPathEvalExpression");
+        return nullptr;
+    }
+    if (result->nodesetval == nullptr || result->nodesetval->nodeNr == 0)
+        return nullptr;
+    return result;
+}
+
+int comHasValidChildNodes(const xmlNode* node) {
+    return node != nullptr && hasElementChild(node) ? 1 : 0;
+}
+
+unsigned long childElementCount(const xmlNode* node) {
+    if (node == nullptr ||
+        (node->type != XML_ELEMENT_NODE && node->type != XML_DOCUMENT_NODE && node->type != XML_ENTITY_DECL))
+        return 0;
+    unsigned long count = 0;
+    for (const xmlNode* child = node->children; child != nullptr; child = child->next)
+        count += isElement(child) ? 1 : 0;
+    return count;
+}
+
+void comCompareAndSetContent(const xmlNode* source, xmlNode* target) {
+    if (source != nullptr && target != nullptr && isBlankText(xmlText(target)))
+        setElementText(target, xmlText(source));
+}
+
+std::string convertDecimalToString(long number) {
+    return std::to_string(number < 1 ? 0 : number);
+}
 
 ZELKOR_STATUS comCreateCompleteXml(const char* defaultName, xmlDoc* userDocument, const char* completeName,
                                    void* /*unused*/) {

@@ -15,6 +15,7 @@
 #ifndef CONFIG_XML_BUILDERS_H
 #define CONFIG_XML_BUILDERS_H
 
+#include "config/xmlRaii.h"
 #include "core/zelkor.h"
 
 #include <libxml/tree.h>
@@ -47,6 +48,19 @@ ZELKOR_STATUS comCreateCompleteXml(const char* defaultName, xmlDoc* userDocument
 // contains itself; 6 out of memory.
 ZELKOR_STATUS defCreatePepperedXml(const char* xsdName, const char* completeName, const char* outName,
                                    uint8_t recordPages);
+
+// The node set of an XPath expression when it holds at least one node, else null (after printing
+// "Error in xmlXPathNewContext" or "Error in xmlXPathEvalExpression" when it cannot be evaluated).
+XmlXPathObjectPtr getnodeset(xmlDoc* document, const char* xpath);
+
+// 1 when the node has an element child.
+int comHasValidChildNodes(const xmlNode* node);
+// Element children of an element, document or entity node; 0 for other nodes.
+unsigned long childElementCount(const xmlNode* node);
+// Gives target the source's text (entity-encoded) when target's own text is empty.
+void comCompareAndSetContent(const xmlNode* source, xmlNode* target);
+// Decimal text of a positive number; "0" below 1.
+std::string convertDecimalToString(long number);
 
 // Length of a named type, as decimal text ("0" for a name not in the table).
 const char* defGetLengthByType(const std::string& type);

@@ -361,3 +361,47 @@ TEST(DynamicPepperedTest, LengthOfNamedTypes) {
 }
 
 } // namespace
+
+namespace {
+
+using namespace configtest;
+
+TEST(CompleteDocumentHelpers, NodeSetsCountsAndTexts) {
+    ScratchDir dir;
+    std::string path = dir.file("doc.xml");
+    writeText(path, "<r><a>x</a><!-- c --><b/>text<c><d/></c></r>");
+    pageengine::XmlDocPtr document = parseFile(path);
+    xmlNode* root = xmlDocGetRootElement(document.get());
+
+    pageengine::XmlXPathObjectPtr found = pageengine::getnodeset(document.get(), "//b|//d");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->nodesetval->nodeNr, 2);
+    EXPECT_FALSE(pageengine::getnodeset(document.get(), "//missing"));
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(pageengine::getnodeset(document.get(), "//["));
+    EXPECT_FALSE(pageengine::getnodeset(nullptr, "//a"));
+    std::string printed = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("Error in xmlXPathEvalExpression\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Error in xmlXPathNewContext\n"), std::string::npos) << printed;
+
+    EXPECT_EQ(pageengine::childElementCount(root), 3u);
+    EXPECT_EQ(pageengine::childElementCount(reinterpret_cast<xmlNode*>(document.get())), 1u);
+    EXPECT_EQ(pageengine::childElementCount(root->children->children), 0u) << "a text node";
+    EXPECT_EQ(pageengine::comHasValidChildNodes(root), 1);
+    EXPECT_EQ(pageengine::comHasValidChildNodes(root->children), 0);
+
+    xmlNode* a = pageengine::findXmlNode(document.get(), "//a");
+    xmlNode* b = pageengine::findXmlNode(document.get(), "//b");
+    xmlNodeSetContent(a, reinterpret_cast<const xmlChar*>("A&amp;B"));
+    pageengine::comCompareAndSetContent(a, b);
+    EXPECT_EQ(pageengine::xmlText(b), "A&B");
+    xmlNodeSetContent(a, reinterpret_cast<const xmlChar*>("other"));
+    pageengine::comCompareAndSetContent(a, b);
+    EXPECT_EQ(pageengine::xmlText(b), "A&B") << "a text of its own stays";
+
+    EXPECT_EQ(pageengine::convertDecimalToString(42), "42");
+    EXPECT_EQ(pageengine::convertDecimalToString(0), "0");
+    EXPECT_EQ(pageengine::convertDecimalToString(-5), "0");
+}
+
+} // namespace
