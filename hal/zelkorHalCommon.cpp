@@ -97,9 +97,13 @@ void walkFlashTable(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const uint8_t* 
         const uint32_t regionId = FIRMWARE_PARTITION_REGION_ID + (f.partitionsByEntryId ? e.id : i);
         // Entry 0 only resizes the firmware partition, which starts at the flash base.
         if (i > 0 && !partitionIdUsable(f, e.id, regionId)) {
-            halLog(f, handle, fn, ZELKOR_LOG_WARN,
-                   "Flash table entry %u (id %u) would take region id 0x%X of another buffer; skipped", i,
-                   e.id, regionId);
+            halLog(
+                f, handle, fn, ZELKOR_LOG_WARN,
+                regionId <= 0xFF
+                    ? "Flash table entry %u (id %u) would take region id 0x%X of another buffer; skipped"
+                    : "Flash table entry %u (id %u) would take region id 0x%X, which no buffer id carries; "
+                      "skipped",
+                i, e.id, regionId);
             continue;
         }
         const bool inside =

@@ -5,6 +5,7 @@
 #define ZELKOR_HAL_COMMON_H
 
 #include "core/zelkor.h"
+#include "hal/zelkorHalRegionOps.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -115,6 +116,9 @@ struct HalFamily {
     const char* chipResetAnnounce;
     const char* chipResetFailed;
     bool chipResetTextsNameKey;
+
+    // Region download, upload and erase, and the image checks.
+    const HalRegionData* regionOps;
 };
 
 // ---- common routines ----

@@ -52,16 +52,18 @@ const HalFamily kPalx{
     .chipResetAnnounce = "Writing 0x%08x at 0x%08x at offset. This Reset's the Expander",
     .chipResetFailed = "Unable to write 0x%08x data at 0x%08x offset **** FAILED ****",
     .chipResetTextsNameKey = true,
+    .regionOps = &kPalxRegionData,
 };
 
 using Ops = HalOps<kPalx>;
+using RegionOps = HalRegionOps<kPalx>;
 
 const HalOperation kOperations[] = {
     {"zelkor_hal_open", halGeneric(Ops::open)},
     {"zelkor_hal_close", halGeneric(Ops::close)},
     {"zelkor_hal_version", halGeneric(halVersion)},
     {"zelkor_hal_getRegions", halGeneric(Ops::getRegions)},
-    HAL_NOT_BUILT(kPalx, zelkor_hal_getRegionVersion),
+    {"zelkor_hal_getRegionVersion", halGeneric(RegionOps::regionVersion)},
     HAL_NOT_BUILT(kPalx, zelkor_hal_getDevices),
     HAL_NOT_BUILT(kPalx, zelkor_hal_getPhy),
     HAL_NOT_BUILT(kPalx, zelkor_hal_getPhys),
@@ -73,17 +75,17 @@ const HalOperation kOperations[] = {
     HAL_NOT_BUILT(kPalx, zelkor_hal_xml2bin),
     HAL_FIXED(kPalx, zelkor_hal_bin2xml, HAL_FAILURE),
     HAL_FIXED(kPalx, zelkor_hal_testPhy, HAL_FAILURE),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_bootRecordValidation),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_fwExpanderValidation),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_fwChecksumValidation),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_getFwVersion),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_fwImageValidation),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_mfgImageValidation),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_mfgChecksumValidation),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_getRegionChecksum),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_downloadRegion),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_uploadRegion),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_eraseRegion),
+    {"zelkor_hal_bootRecordValidation", halGeneric(RegionOps::bootRecord)},
+    {"zelkor_hal_fwExpanderValidation", halGeneric(RegionOps::fwExpander)},
+    {"zelkor_hal_fwChecksumValidation", halGeneric(RegionOps::fwChecksum)},
+    {"zelkor_hal_getFwVersion", halGeneric(RegionOps::fwVersion)},
+    {"zelkor_hal_fwImageValidation", halGeneric(RegionOps::fwImage)},
+    {"zelkor_hal_mfgImageValidation", halGeneric(RegionOps::mfgImage)},
+    {"zelkor_hal_mfgChecksumValidation", halGeneric(RegionOps::mfgChecksum)},
+    {"zelkor_hal_getRegionChecksum", halGeneric(RegionOps::regionChecksum)},
+    {"zelkor_hal_downloadRegion", halGeneric(RegionOps::download)},
+    {"zelkor_hal_uploadRegion", halGeneric(RegionOps::upload)},
+    {"zelkor_hal_eraseRegion", halGeneric(RegionOps::erase)},
 };
 
 } // namespace

@@ -51,9 +51,11 @@ const HalFamily kQuenza{
     .chipResetAnnounce = "Writing %d bytes at 0x%08x offset",
     .chipResetFailed = "Writing %d bytes at 0x%08x offset **** FAILED ****",
     .chipResetTextsNameKey = false,
+    .regionOps = &kQuenzaRegionData,
 };
 
 using Ops = HalOps<kQuenza>;
+using RegionOps = HalRegionOps<kQuenza>;
 
 // The expander type of the last open (4 or 5), for the topology operations.
 uint32_t sExpType = 0;
@@ -68,7 +70,7 @@ const HalOperation kOperations[] = {
     {"zelkor_hal_close", halGeneric(Ops::close)},
     {"zelkor_hal_version", halGeneric(halVersion)},
     {"zelkor_hal_getRegions", halGeneric(Ops::getRegions)},
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_getRegionVersion),
+    {"zelkor_hal_getRegionVersion", halGeneric(RegionOps::regionVersion)},
     HAL_NOT_BUILT(kQuenza, zelkor_hal_getDevices),
     HAL_NOT_BUILT(kQuenza, zelkor_hal_getPhy),
     HAL_NOT_BUILT(kQuenza, zelkor_hal_getPhys),
@@ -77,22 +79,22 @@ const HalOperation kOperations[] = {
     HAL_NOT_BUILT(kQuenza, zelkor_hal_getZonePermissions),
     {"zelkor_hal_setMorv", halGeneric(Ops::setMorv)},
     {"zelkor_hal_setSmartCli", halGeneric(Ops::setSmartCli)},
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_downloadRamdebug),
+    {"zelkor_hal_downloadRamdebug", halGeneric(RegionOps::ramdebug)},
     {"zelkor_hal_resetExpander", halGeneric(Ops::resetExpander)},
     HAL_NOT_BUILT(kQuenza, zelkor_hal_resetPhy),
     HAL_NOT_BUILT(kQuenza, zelkor_hal_xml2bin),
     HAL_NOT_BUILT(kQuenza, zelkor_hal_bin2xml),
     HAL_FIXED(kQuenza, zelkor_hal_testPhy, HAL_FAILURE),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_fwExpanderValidation),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_fwChecksumValidation),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_getFwVersion),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_fwImageValidation),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_mfgImageValidation),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_mfgChecksumValidation),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_getRegionChecksum),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_downloadRegion),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_uploadRegion),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_eraseRegion),
+    {"zelkor_hal_fwExpanderValidation", halGeneric(RegionOps::fwExpander)},
+    {"zelkor_hal_fwChecksumValidation", halGeneric(RegionOps::fwChecksum)},
+    {"zelkor_hal_getFwVersion", halGeneric(RegionOps::fwVersion)},
+    {"zelkor_hal_fwImageValidation", halGeneric(RegionOps::fwImage)},
+    {"zelkor_hal_mfgImageValidation", halGeneric(RegionOps::mfgImage)},
+    {"zelkor_hal_mfgChecksumValidation", halGeneric(RegionOps::mfgChecksum)},
+    {"zelkor_hal_getRegionChecksum", halGeneric(RegionOps::regionChecksum)},
+    {"zelkor_hal_downloadRegion", halGeneric(RegionOps::download)},
+    {"zelkor_hal_uploadRegion", halGeneric(RegionOps::upload)},
+    {"zelkor_hal_eraseRegion", halGeneric(RegionOps::erase)},
 };
 
 } // namespace

@@ -105,8 +105,8 @@ TEST(HalQuery, VersionIsOneZero) {
     EXPECT_EQ(version(&major, nullptr), 5u);
 }
 
-// Operations that are not built into the modules answer a status, never success; the fixed ones answer
-// what they always answer.
+// Operations that are not built into the modules, or that are given null arguments, answer a status, never
+// success; the fixed ones answer what they always answer.
 TEST_F(HalTest, OperationsWithoutWorkAnswerTheirStatus) {
     struct Case {
         const FamilyCase* family;
@@ -124,9 +124,11 @@ TEST_F(HalTest, OperationsWithoutWorkAnswerTheirStatus) {
         {&kOstrel, "zelkor_hal_getZonePermissions", 2},
         {&kPalx, "zelkor_hal_bin2xml", 1},
         {&kQuenza, "zelkor_hal_bin2xml", 2},
-        {&kOstrel, "zelkor_hal_eraseRegion", 2},
-        {&kQuenza, "zelkor_hal_downloadRamdebug", 2},
-        {&kPalx, "zelkor_hal_bootRecordValidation", 2},
+        {&kOstrel, "zelkor_hal_eraseRegion", 5},          // no region
+        {&kQuenza, "zelkor_hal_downloadRamdebug", 2},     // the interface's answer, passed back
+        {&kPalx, "zelkor_hal_bootRecordValidation", 5},   // no file
+        {&kQuenza, "zelkor_hal_getFwVersion", 5},         // no version text
+        {&kOstrel, "zelkor_hal_fwChecksumValidation", 5}, // no word count
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.family->name) + " " + c.name);

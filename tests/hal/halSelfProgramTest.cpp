@@ -32,7 +32,8 @@ const std::string kScenario = "device sg0 ostrel\n"
                               "    partition 0xFF 0x200000 0x80000\n"
                               "    partition 5 0x100000 0x100000\n"
                               "    partition 0x60 0x300000 0x80000\n"
-                              "    partition 0x7F 0x380000 0x80000\n";
+                              "    partition 0x7F 0x380000 0x80000\n"
+                              "    partition 0x80 0x400000 0x80000\n";
 
 const ZELKOR_REGION kPartition5{ZELKOR_REGION_PARTITION,   0x85, 5, 0x14100000, 0x100000, 0,
                                 ZELKOR_FLASH_TYPE_UNKNOWN, 0};
@@ -78,7 +79,9 @@ void expectOpenedRows(const std::vector<ZELKOR_REGION>& rows, const std::vector<
     EXPECT_TRUE(containsInOrder(
         lines,
         {kOstrelWalk + "Flash table entry 3 (id 96) would take region id 0xE0 of another buffer; skipped",
-         kOstrelWalk + "Flash table entry 4 (id 127) would take region id 0xFF of another buffer; skipped"}));
+         kOstrelWalk + "Flash table entry 4 (id 127) would take region id 0xFF of another buffer; skipped",
+         kOstrelWalk + "Flash table entry 5 (id 128) would take region id 0x100, which no buffer id carries; "
+                       "skipped"}));
 }
 
 class SelfProgrammedPartition : public testing::Test {
@@ -144,6 +147,15 @@ TEST_F(SelfProgrammedPartition, InBandKeepsTheRowAndAnswers27WithoutACommand) {
     for (const auto& c : sim::commands())
         cdbs.push_back(c.at("cdb"));
     EXPECT_EQ(cdbs, (std::vector<std::string>{"3B028000000000000C00"}));
+
+    // Through the library the hardware module hands the 27 back, and still nothing is sent.
+    sim::clearTrace();
+    ZELKOR_REGION row = kSelfProgrammed;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(zelkor_downloadRegion(handle, &row, 0, sizeof data, nullptr, data), 27u);
+    EXPECT_EQ(zelkor_eraseRegion(handle, &row), 27u);
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(sim::commands().empty()) << sim::traceText();
 
     EXPECT_EQ(zelkor_close(handle), 0u);
     const std::vector<std::string> lines = log.lines();

@@ -16,10 +16,16 @@ bool isFlash(const ZELKOR_REGION* region) {
     return region->kind >= 1 && region->kind <= 10;
 }
 
-std::optional<ZELKOR_STATUS> injected(const std::string& op, uint32_t offset) {
-    for (const InterfaceFailure& f : gModel.failures)
-        if (f.op == op && (!f.offset || *f.offset == offset))
-            return f.status;
+std::optional<ZELKOR_STATUS> injected(const std::string& op, uint32_t offset, const ZELKOR_REGION* region) {
+    for (InterfaceFailure& f : gModel.failures) {
+        if (f.op != op || (f.offset && *f.offset != offset) ||
+            (f.regionId && *f.regionId != region->regionId))
+            continue;
+        const uint32_t seen = f.matched++;
+        if (seen < f.skip || (f.count != 0 && seen >= f.skip + f.count))
+            continue;
+        return f.status;
+    }
     return std::nullopt;
 }
 
@@ -40,7 +46,7 @@ ZELKOR_STATUS ialUpload(void* instance, ZELKOR_REGION* region, uint32_t offset, 
     if (instance != &gModel || region == nullptr || file != nullptr || buffer == nullptr || size == 0)
         return 5;
     gModel.calls.push_back({"upload", *region, offset, size, {}});
-    if (const auto status = injected("upload", offset))
+    if (const auto status = injected("upload", offset, region))
         return *status;
     std::vector<uint8_t> out;
     if (isFlash(region)) {
@@ -61,7 +67,7 @@ ZELKOR_STATUS ialDownload(void* instance, ZELKOR_REGION* region, uint32_t offset
         return 5;
     // Read every byte the size names, as a module that takes the size for a length would.
     gModel.calls.push_back({"download", *region, offset, size, std::vector<uint8_t>(buffer, buffer + size)});
-    if (const auto status = injected("download", offset))
+    if (const auto status = injected("download", offset, region))
         return *status;
     if (isFlash(region)) {
         return gModel.expander->writeBuffer(static_cast<uint8_t>(region->regionId), offset,
@@ -80,7 +86,7 @@ ZELKOR_STATUS ialErase(void* instance, ZELKOR_REGION* region) {
     if (instance != &gModel || region == nullptr)
         return 5;
     gModel.calls.push_back({"erase", *region, 0, 0, {}});
-    if (const auto status = injected("erase", 0))
+    if (const auto status = injected("erase", 0, region))
         return *status;
     return 0;
 }

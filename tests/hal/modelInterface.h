@@ -21,11 +21,16 @@ struct InterfaceCall {
     std::vector<uint8_t> data; // downloads: every byte the size names, read from the caller's buffer
 };
 
-// Makes a call fail: the operation, optionally only at one offset, and the status it answers.
+// Makes a call fail: the operation, optionally only at one offset or on one region id, and the status it
+// answers. It lets the first skip matching calls through, then strikes count times (0: every time).
 struct InterfaceFailure {
     std::string op;
     std::optional<uint32_t> offset;
     ZELKOR_STATUS status;
+    std::optional<uint32_t> regionId = std::nullopt;
+    uint32_t skip = 0;
+    uint32_t count = 0;
+    uint32_t matched = 0; // matching calls seen so far
 };
 
 struct ModelInterface {

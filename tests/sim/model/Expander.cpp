@@ -27,6 +27,7 @@ const FamilyTraits kOstrel{
     .watchdogWord = 0xC02DC6C0u,
     .partitionByEntryId = true,
     .dataModeOnly = false,
+    .flashControlAddress = 0x1C000004u,
 };
 
 const FamilyTraits kQuenza{
@@ -49,6 +50,7 @@ const FamilyTraits kQuenza{
     .watchdogWord = 0x802DC6C0u,
     .partitionByEntryId = false,
     .dataModeOnly = false,
+    .flashControlAddress = 0x2C000004u,
 };
 
 const FamilyTraits kPalx{
@@ -170,7 +172,15 @@ void Expander::defineRegisters() {
         space_.defineRegister(t.miscControlAddress, "misc-control", 0, 0xFFFFFFFFu);
     if (t.ethernetPageId != 0)
         space_.defineRegister(kIpStatusRegister, "ip-status", 0, 0xFFFFFFFFu);
-    space_.defineRegister(t.armControlAddress, "arm-control", 0, 0xFFFFFFFFu);
+    space_.defineRegister(t.armControlAddress, "arm-control", 0, 0xFFFFFFFFu).onWrite =
+        [this](uint32_t word) {
+            if (word == 0)
+                ++armStops_;
+            else if (word == 1)
+                ++armStarts_;
+        };
+    if (t.flashControlAddress != 0)
+        space_.defineRegister(t.flashControlAddress, "flash-control", 0, 0xFFFFFFFFu);
     space_.defineRegister(t.armControlAddress + 4, "arm-boot-address", 0, 0xFFFFFFFFu);
     space_.defineRegister(t.chipResetAddress, "chip-reset", 0, 0).onWrite = [this](uint32_t word) {
         if (word == traits_.chipResetKey)

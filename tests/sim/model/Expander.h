@@ -39,8 +39,9 @@ struct FamilyTraits {
     uint32_t chipResetKey;
     std::array<uint32_t, 2> watchdogAddresses; // 0: none
     uint32_t watchdogWord;
-    bool partitionByEntryId; // buffer 0x80 + n names flash-table entry id n (else entry n)
-    bool dataModeOnly;       // every buffer command uses the data mode with 24-bit fields
+    bool partitionByEntryId;          // buffer 0x80 + n names flash-table entry id n (else entry n)
+    bool dataModeOnly;                // every buffer command uses the data mode with 24-bit fields
+    uint32_t flashControlAddress = 0; // flash-control register (flash enable in bit 16), 0: none
 };
 
 const FamilyTraits& familyTraits(Family family);
@@ -132,6 +133,9 @@ class Expander {
     const std::map<uint8_t, SparseBytes>& designatedBuffers() const { return designated_; }
     uint32_t chipResets() const { return chipResets_; }
     uint32_t watchdogResets() const { return watchdogResets_; }
+    // Words 0 and 1 written to the ARM control register.
+    uint32_t armStops() const { return armStops_; }
+    uint32_t armStarts() const { return armStarts_; }
     const std::vector<uint8_t>& erasedBuffers() const { return erased_; }
     void setResetCounts(uint32_t chip, uint32_t watchdog) {
         chipResets_ = chip;
@@ -161,6 +165,8 @@ class Expander {
     std::string dhcpAddress_;
     uint32_t chipResets_ = 0;
     uint32_t watchdogResets_ = 0;
+    uint32_t armStops_ = 0;
+    uint32_t armStarts_ = 0;
     std::vector<uint8_t> erased_;
 };
 

@@ -458,6 +458,26 @@ void applyDeviceKey(const Line& line, DeviceBlock& block) {
         if (uint64_t{write.where} + write.bytes.size() > familyTraits(*block.family).flashSize)
             line.fail("flash bytes beyond the end of the flash");
         block.flash.push_back(std::move(write));
+    } else if (key == "flash-file" || key == "buffer-file") {
+        // A file's bytes into the flash or into a buffer, for images too large to write out as hex.
+        requireExpander(line, block);
+        const bool flash = key == "flash-file";
+        line.expectArgs(flash ? 2 : 3, flash ? 2 : 3);
+        std::ifstream in(line.arg(flash ? 1 : 2), std::ios::binary);
+        if (!in)
+            line.fail("cannot read '" + line.arg(flash ? 1 : 2) + "'");
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (flash) {
+            ByteWrite write{static_cast<uint32_t>(parseNumber(line, line.arg(0), UINT32_MAX)), 0,
+                            std::move(bytes)};
+            if (uint64_t{write.where} + write.bytes.size() > familyTraits(*block.family).flashSize)
+                line.fail("flash bytes beyond the end of the flash");
+            block.flash.push_back(std::move(write));
+        } else {
+            block.buffers.push_back({static_cast<uint32_t>(parseNumber(line, line.arg(1), UINT32_MAX)),
+                                     static_cast<uint8_t>(parseNumber(line, line.arg(0), 0xFF)),
+                                     std::move(bytes)});
+        }
     } else if (key == "buffer") {
         requireExpander(line, block);
         block.buffers.push_back({static_cast<uint32_t>(parseNumber(line, line.arg(1), UINT32_MAX)),

@@ -63,6 +63,8 @@ void describeExpander(std::ostringstream& out, const Expander& expander) {
             out << "buffer " << hexId(id, 2) << ' ' << hex32(static_cast<uint32_t>(offset)) << ' '
                 << toHex(bytes.data(), bytes.size()) << '\n';
     out << "resets chip=" << expander.chipResets() << " watchdog=" << expander.watchdogResets() << '\n';
+    if (expander.armStops() != 0 || expander.armStarts() != 0)
+        out << "arm stops=" << expander.armStops() << " starts=" << expander.armStarts() << '\n';
     out << "erases";
     for (uint8_t id : expander.erasedBuffers())
         out << ' ' << hexId(id, 2);

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <unistd.h>
+
 namespace zsim {
 namespace {
 
@@ -76,6 +79,28 @@ TEST(Scenario, FirmwareKeysShapeTheFlashHeader) {
     EXPECT_EQ(enclosure->devices[2]->expander->space().readWord(0x1400000C), 3u);
 }
 
+TEST(Scenario, FileKeysLoadTheFlashAndBuffers) {
+    char path[] = "/tmp/zsim-scenario-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const Bytes bytes = {1, 2, 3, 4, 5};
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), 5);
+    ::close(fd);
+    const std::string file(path);
+    const auto enclosure = parseScenario("device sg0 ostrel\n flash-file 0x200000 " + file +
+                                         "\n buffer-file 0xE3 0x10 " + file + "\n");
+    std::remove(path);
+    Expander& e = *enclosure->devices[0]->expander;
+    EXPECT_EQ(e.space().readWord(0x14200000), 0x04030201u);
+    Bytes out;
+    ASSERT_EQ(e.readBuffer(0xE3, 0x10, 5, out), Outcome::Ok);
+    EXPECT_EQ(out, bytes);
+    EXPECT_THROW(parseScenario("device sg0 ostrel\n flash-file 0 /nonexistent/image\n"), ScenarioError);
+    EXPECT_THROW(
+        parseScenario("device sg0 ostrel\n flash-file 0x3FFFFFE " + std::string("/etc/hostname") + "\n"),
+        ScenarioError);
+}
+
 TEST(Scenario, ErrorsNameTheLine) {
     struct Case {
         const char* text;
@@ -117,6 +142,13 @@ TEST(State, DescribesPagesRegistersFlashResetsAndErases) {
           "flash 0x00000004 F4913E7A", "buffer 0xE1 0x00000010 AB\n", "resets chip=0 watchdog=1\n",
           "erases 0x82\n", "fault-struck 0\n", "device sg1 disk\nend\n"})
         EXPECT_NE(state.find(line), std::string::npos) << line << "\n" << state;
+    EXPECT_EQ(state.find("arm stops"), std::string::npos) << "no line while the ARM was left alone";
+    q.space().writeWord(0x43C00000, 0);
+    q.space().writeWord(0x43C00000, 1);
+    q.space().writeWord(0x43C00000, 0);
+    const std::string after = describeState(*enclosure);
+    for (const char* line : {"arm stops=2 starts=1\n", "register 0x2C000004 0x00000000 flash-control\n"})
+        EXPECT_NE(after.find(line), std::string::npos) << line << "\n" << after;
 }
 
 } // namespace
