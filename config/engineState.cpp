@@ -12,6 +12,7 @@ namespace {
 
 EngineState sEngineState;
 EngineSwitches sEngineSwitches;
+ConversionCarry sConversionCarry;
 
 } // namespace
 
@@ -20,6 +21,13 @@ EngineState& engineState() {
 }
 EngineSwitches& engineSwitches() {
     return sEngineSwitches;
+}
+
+ConversionCarry& conversionCarry() {
+    return sConversionCarry;
+}
+void freeStaticPageList() {
+    std::vector<PAGE_RECORD>().swap(sConversionCarry.gStaticPageList);
 }
 
 void resetEngineState() {

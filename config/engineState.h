@@ -32,8 +32,20 @@ struct EngineSwitches {
     bool gFlagGeneral = false;
 };
 
+// What one step of a conversion hands the next: the peppered builders list the user's pages and record
+// the schema name they wrote; the caller of zelkor_CreateOutputXMLFile sets SchemaVersion and Product from
+// its template. Each builder resets the part it writes; zelkor_CreateOutputXMLFile empties the page list.
+struct ConversionCarry {
+    std::vector<PAGE_RECORD> gStaticPageList;
+    std::string gStrSchemaFilename;
+    std::string gStrSchemaVersion;
+    std::string gStrProductName;
+};
+
 EngineState& engineState();
 EngineSwitches& engineSwitches();
+ConversionCarry& conversionCarry();
+void freeStaticPageList();
 void resetEngineState();
 // Clears the switches as well; for a caller that starts a fresh sequence of conversions.
 void clearEngineSwitches();
@@ -63,11 +75,17 @@ inline constexpr ZELKOR_STATUS STATUS_FAILURE = 1;
 inline constexpr ZELKOR_STATUS STATUS_NULL_ARGUMENT = 5;
 inline constexpr ZELKOR_STATUS STATUS_NO_MEMORY = 6;
 inline constexpr ZELKOR_STATUS STATUS_NO_SCHEMA_LOCATION = 36;
+inline constexpr ZELKOR_STATUS STATUS_NO_ROOT_DECLARATION = 36;
 inline constexpr ZELKOR_STATUS STATUS_PAGE_ID_MISSING = 37;
 inline constexpr ZELKOR_STATUS STATUS_DUPLICATE_PAGE_ID = 38;
 inline constexpr ZELKOR_STATUS STATUS_OFFSET_VALIDATION = 39;
 inline constexpr ZELKOR_STATUS STATUS_INVALID_XML = 40;
 inline constexpr ZELKOR_STATUS STATUS_XML_PARSE = 41;
+inline constexpr ZELKOR_STATUS STATUS_IMAGE_READ = 43;
+inline constexpr ZELKOR_STATUS STATUS_QUERY_INVALID = 49;
+inline constexpr ZELKOR_STATUS STATUS_NO_SUPPORT_VARIABLE = 52;
+inline constexpr ZELKOR_STATUS STATUS_SUPPORT_FILE_MISSING = 53;
+inline constexpr ZELKOR_STATUS STATUS_SUPPORT_PATH_TOO_LONG = 58;
 inline constexpr ZELKOR_STATUS STATUS_NO_UNIT_PAGE = 54;
 inline constexpr ZELKOR_STATUS STATUS_NO_GENERAL_PAGE = 55;
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <unordered_set>
 
 namespace pageengine {
 
@@ -194,6 +195,7 @@ ZELKOR_STATUS parsePages(const char* path, const char* rootCheckSwitch, void* co
     ZELKOR_STATUS status = STATUS_OK;
     unsigned unitPages = 0;
     unsigned generalPages = 0;
+    std::unordered_set<uint16_t> seenIds;
     for (xmlNode* element = first; element != nullptr; element = element->next) {
         if (!isElement(element))
             continue;
@@ -229,8 +231,7 @@ ZELKOR_STATUS parsePages(const char* path, const char* rootCheckSwitch, void* co
             ++generalPages;
         }
 
-        if (std::any_of(state.gXMLPagelist.begin(), state.gXMLPagelist.end(),
-                        [&](const PAGE_RECORD& other) { return other.pageId == page.pageId; })) {
+        if (seenIds.count(page.pageId) != 0) {
             engineLog(FUNCTION_XML2BIN, ZELKOR_LOG_ERROR, "Duplicate Page Id in XML File.\n");
             userMessage("\nERROR : Page ID \"%s\" is used for multiple pages.\n\n", id->c_str());
             userMessage("The XML file failed Schema validation.");
@@ -247,6 +248,7 @@ ZELKOR_STATUS parsePages(const char* path, const char* rootCheckSwitch, void* co
         }
         if ((status = finishPage(page)) != STATUS_OK)
             break;
+        seenIds.insert(page.pageId);
         state.gXMLPagelist.push_back(std::move(page));
     }
 
@@ -261,6 +263,27 @@ ZELKOR_STATUS parsePages(const char* path, const char* rootCheckSwitch, void* co
         return STATUS_NO_GENERAL_PAGE;
     }
     return status;
+}
+
+// Text read back from a page must be text an XML document can carry: UTF-8 without control characters
+// other than tab, line feed and carriage return. Erased (0xFF) or binary bytes would read back changed.
+bool xmlCarriable(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            return false;
+    return xmlCheckUTF8(xmlStr(text.c_str())) != 0;
+}
+
+ZELKOR_STATUS readCarriableField(const PAGE_DATA_NODE& field, PageReader& reader, std::string_view pageName,
+                                 std::optional<std::string>& text) {
+    if (ZELKOR_STATUS status = reader.readField(field, text); status != STATUS_OK)
+        return status;
+    if (text && !xmlCarriable(*text)) {
+        userMessage("\nERROR : Invalid content for element \"%s\" in page \"%.*s\".\n\n", field.name.c_str(),
+                    static_cast<int>(pageName.size()), pageName.data());
+        return STATUS_INVALID_XML;
+    }
+    return STATUS_OK;
 }
 
 ZELKOR_STATUS walkBinary(xmlNode* first, PageReader& reader, uint32_t depth) {
@@ -288,7 +311,7 @@ ZELKOR_STATUS walkBinary(xmlNode* first, PageReader& reader, uint32_t depth) {
             continue;
         }
         std::optional<std::string> text;
-        if (ZELKOR_STATUS status = reader.readField(field, text); status != STATUS_OK)
+        if (ZELKOR_STATUS status = readCarriableField(field, reader, pageName, text); status != STATUS_OK)
             return status;
         if (text && !setElementText(element, *text))
             return STATUS_NO_MEMORY;
@@ -417,7 +440,8 @@ ZELKOR_STATUS readBinaryIntoPepperedPage(xmlNode* firstChild, PageReader& reader
 ZELKOR_STATUS populateDataInXmlwithBinaryData(const PAGE_DATA_NODE& field, xmlNode* userElement,
                                               PageReader& reader) {
     std::optional<std::string> text;
-    if (ZELKOR_STATUS status = reader.readField(field, text); status != STATUS_OK)
+    if (ZELKOR_STATUS status = readCarriableField(field, reader, engineState().gPageName, text);
+        status != STATUS_OK)
         return status;
     if (text && userElement != nullptr && !isReservedFieldName(field.name) &&
         !setElementText(userElement, *text))

@@ -1,0 +1,300 @@
+#include "config/xsdParser.h"
+
+#include "config/pageRecords.h"
+
+#include <libxml/hash.h>
+#include <libxml/schemasInternals.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <strings.h>
+
+namespace pageengine {
+
+namespace {
+
+constexpr const char* SCHEMA_INSTANCE_NS = "http://www.w3.org/2001/XMLSchema-instance";
+constexpr std::size_t SUPPORT_PATH_SIZE = 512;
+
+bool sameIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// The complexType a declaration's own content lies in: its child, or the declaration itself.
+const xmlNode* ownComplexType(const xmlNode* declaration) {
+    if (isXsd(declaration, "complexType"))
+        return declaration;
+    for (const xmlNode* child = firstElementChild(declaration); child != nullptr;
+         child = nextElementSibling(child))
+        if (isXsd(child, "complexType"))
+            return child;
+    return nullptr;
+}
+
+// The simpleContent's or complexContent's extension or restriction under a complexType.
+const xmlNode* derivation(const xmlNode* complexType) {
+    for (const xmlNode* content = firstElementChild(complexType); content != nullptr;
+         content = nextElementSibling(content)) {
+        if (!isXsd(content, "simpleContent") && !isXsd(content, "complexContent"))
+            continue;
+        for (const xmlNode* step = firstElementChild(content); step != nullptr; step = nextElementSibling(step))
+            if (isXsd(step, "extension") || isXsd(step, "restriction"))
+                return step;
+    }
+    return nullptr;
+}
+
+void collectAttributes(const xmlNode* parent, std::vector<XsdAttribute>& out) {
+    for (const xmlNode* child = firstElementChild(parent); child != nullptr; child = nextElementSibling(child)) {
+        if (!isXsd(child, "attribute"))
+            continue;
+        std::optional<std::string> name = xmlProp(child, "name");
+        std::optional<std::string> value = xsdValue(child);
+        if (name && value)
+            out.push_back({*name, *value});
+    }
+}
+
+void collectElements(const xmlNode* group, std::vector<xmlNode*>& out) {
+    for (xmlNode* child = firstElementChild(group); child != nullptr; child = nextElementSibling(child)) {
+        if (isXsd(child, "element"))
+            out.push_back(child);
+        else if (isXsd(child, "sequence") || isXsd(child, "choice") || isXsd(child, "all"))
+            collectElements(child, out);
+    }
+}
+
+} // namespace
+
+bool isStandardDataType(const char* name) {
+    return name != nullptr && *name != '\0' && findDataType(name) != nullptr;
+}
+
+ZELKOR_STATUS XsdSchema::load(const std::string& path, std::unique_ptr<XsdSchema>& out) {
+    out.reset();
+    try {
+        auto schema = std::unique_ptr<XsdSchema>(new XsdSchema());
+        schema->document_.reset(xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET));
+        if (!schema->document_)
+            return 41;
+        schema->parser_.reset(xmlSchemaNewDocParserCtxt(schema->document_.get()));
+        if (!schema->parser_)
+            return 6;
+        // Schema errors are the caller's to report by status; libxml2's own lines would only repeat them.
+        xmlSchemaSetParserErrors(schema->parser_.get(), nullptr, nullptr, nullptr);
+        schema->schema_.reset(xmlSchemaParse(schema->parser_.get()));
+        if (!schema->schema_)
+            return 41;
+        xmlNode* root = xmlDocGetRootElement(schema->document_.get());
+        for (xmlNode* child = firstElementChild(root); child != nullptr; child = nextElementSibling(child))
+            if (isXsd(child, "element") && xmlProp(child, "name"))
+                schema->elements_.push_back(child);
+        out = std::move(schema);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return 6;
+    }
+}
+
+xmlNode* XsdSchema::globalElement(std::string_view name) const {
+    if (!schema_ || schema_->elemDecl == nullptr)
+        return nullptr;
+    std::string key(name);
+    auto* declaration =
+        static_cast<xmlSchemaElement*>(xmlHashLookup(schema_->elemDecl, xmlStr(key.c_str())));
+    return declaration != nullptr ? declaration->node : nullptr;
+}
+
+xmlNode* XsdSchema::globalType(std::string_view name) const {
+    if (!schema_ || schema_->typeDecl == nullptr)
+        return nullptr;
+    std::string key(name);
+    auto* type = static_cast<xmlSchemaType*>(xmlHashLookup(schema_->typeDecl, xmlStr(key.c_str())));
+    return type != nullptr ? type->node : nullptr;
+}
+
+const xmlNode* XsdSchema::pageDeclaration(const std::string& name) const {
+    if (!pages_) {
+        pages_.emplace();
+        if (const xmlNode* manufacturing = globalElement("MANUFACTURING"))
+            for (const xmlNode* page : xsdChildElements(*this, manufacturing))
+                pages_->emplace(xmlProp(page, "name").value_or(""), page);
+    }
+    if (auto found = pages_->find(name); found != pages_->end())
+        return found->second;
+    return globalElement(name);
+}
+
+xmlNode* firstElementChild(const xmlNode* node) {
+    if (node == nullptr)
+        return nullptr;
+    for (xmlNode* child = node->children; child != nullptr; child = child->next)
+        if (isElement(child))
+            return child;
+    return nullptr;
+}
+
+xmlNode* nextElementSibling(const xmlNode* node) {
+    if (node == nullptr)
+        return nullptr;
+    for (xmlNode* next = node->next; next != nullptr; next = next->next)
+        if (isElement(next))
+            return next;
+    return nullptr;
+}
+
+bool isXsd(const xmlNode* node, const char* localName) {
+    return isElement(node) && nameIs(node, localName);
+}
+
+std::optional<std::string> xsdValue(const xmlNode* declaration) {
+    if (declaration == nullptr)
+        return std::nullopt;
+    if (std::optional<std::string> fixed = xmlProp(declaration, "fixed"))
+        return fixed;
+    return xmlProp(declaration, "default");
+}
+
+std::vector<XsdAttribute> xsdAttributes(const xmlNode* declaration) {
+    std::vector<XsdAttribute> attributes;
+    const xmlNode* complexType = ownComplexType(declaration);
+    if (complexType == nullptr)
+        return attributes;
+    collectAttributes(complexType, attributes);
+    if (const xmlNode* step = derivation(complexType))
+        collectAttributes(step, attributes);
+    return attributes;
+}
+
+std::optional<std::string> xsdAttributeValue(const xmlNode* declaration, std::string_view name) {
+    for (const XsdAttribute& attribute : xsdAttributes(declaration))
+        if (sameIgnoringCase(attribute.name, name))
+            return attribute.value;
+    return std::nullopt;
+}
+
+std::optional<std::string> xsdTypeName(const xmlNode* declaration) {
+    if (declaration == nullptr)
+        return std::nullopt;
+    // A built-in XML Schema type (xs:string and the like) names no field type: the TYPE attribute
+    // declaration decides then.
+    auto named = [](const std::optional<std::string>& type) {
+        return type && !type->empty() && type->size() < 512 && type->find(':') == std::string::npos;
+    };
+    std::optional<std::string> type = xmlProp(declaration, "type");
+    if (!type)
+        type = xmlProp(declaration, "TYPE");
+    if (named(type))
+        return type;
+    if (const xmlNode* step = derivation(ownComplexType(declaration))) {
+        if (std::optional<std::string> base = xmlProp(step, "base"); named(base))
+            return base;
+    }
+    return xsdAttributeValue(declaration, "type");
+}
+
+const xmlNode* xsdContentHolder(const XsdSchema& schema, const xmlNode* declaration) {
+    if (declaration == nullptr || ownComplexType(declaration) != nullptr)
+        return declaration;
+    std::optional<std::string> type = xmlProp(declaration, "type");
+    if (type && !isStandardDataType(type->c_str())) {
+        if (const xmlNode* named = schema.globalType(*type); isXsd(named, "complexType"))
+            return named;
+    }
+    return declaration;
+}
+
+std::vector<xmlNode*> xsdChildElements(const XsdSchema& schema, const xmlNode* declaration) {
+    std::vector<xmlNode*> elements;
+    const xmlNode* complexType = ownComplexType(xsdContentHolder(schema, declaration));
+    if (complexType == nullptr)
+        return elements;
+    for (const xmlNode* child = firstElementChild(complexType); child != nullptr;
+         child = nextElementSibling(child))
+        if (isXsd(child, "sequence") || isXsd(child, "choice") || isXsd(child, "all"))
+            collectElements(child, elements);
+    return elements;
+}
+
+std::optional<uint64_t> xsdOccurrences(const xmlNode* declaration) {
+    std::optional<std::string> text = xmlProp(declaration, "maxOccurs");
+    if (!text || *text == "unbounded")
+        return 1;
+    if (text->empty() || text->size() > 18 || text->find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::strtoull(text->c_str(), nullptr, 10);
+}
+
+ZELKOR_STATUS fetchFileFromEnvironmantVariable(const char* name, std::string& path) {
+    const char* directory = std::getenv("ZELKOR_SUPPORT_FILES");
+    if (directory == nullptr)
+        return 52;
+    std::string_view base(directory);
+    std::string_view file(name != nullptr ? name : "");
+    const bool separator = base.empty() || (base.back() != '/' && base.back() != '\\');
+    std::string joined;
+    joined.reserve(base.size() + 1 + file.size());
+    joined.append(base.data(), base.size());
+    if (separator)
+        joined.push_back('/');
+    joined.append(file.data(), file.size());
+    if (joined.size() + 1 > SUPPORT_PATH_SIZE)
+        return 58;
+    FILE* found = std::fopen(joined.c_str(), "r");
+    if (found == nullptr)
+        return 53;
+    std::fclose(found);
+    path = std::move(joined);
+    return 0;
+}
+
+ZELKOR_STATUS resolveSchemaPath(const char* name, std::string& path) {
+    if (FILE* file = std::fopen(name, "r")) {
+        std::fclose(file);
+        path = name;
+        return 0;
+    }
+    return fetchFileFromEnvironmantVariable(name, path);
+}
+
+ZELKOR_STATUS createOutputFile(const char* name) {
+    FILE* file = std::fopen(name, "w");
+    if (file == nullptr) {
+        std::printf("Unable to open file :%s\n", name);
+        std::fflush(stdout);
+        return 1;
+    }
+    return std::fclose(file) == 0 ? 0 : 1;
+}
+
+ZELKOR_STATUS saveDocument(xmlDoc* document, const char* name) {
+    // Serialised in memory and written here, so that a failing write or close is seen.
+    xmlChar* text = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(document, &text, &size, "UTF-8", 1);
+    XmlCharPtr owned(text);
+    if (text == nullptr || size < 0)
+        return 41;
+    FILE* file = std::fopen(name, "wb");
+    if (file == nullptr)
+        return 41;
+    bool written = std::fwrite(text, 1, static_cast<std::size_t>(size), file) == static_cast<std::size_t>(size);
+    written = std::fflush(file) == 0 && written;
+    return std::fclose(file) == 0 && written ? 0 : 41;
+}
+
+xmlNode* createManufacturingRoot(xmlDoc* document, const std::string& schemaName) {
+    xmlNode* root = xmlNewDocNode(document, nullptr, xmlStr("MANUFACTURING"), nullptr);
+    if (root == nullptr)
+        return nullptr;
+    xmlDocSetRootElement(document, root);
+    xmlNs* ns = xmlNewNs(root, xmlStr(SCHEMA_INSTANCE_NS), xmlStr("xsi"));
+    if (ns == nullptr ||
+        xmlNewNsProp(root, ns, xmlStr("noNamespaceSchemaLocation"), xmlStr(schemaName.c_str())) == nullptr)
+        return nullptr;
+    return root;
+}
+
+} // namespace pageengine
