@@ -101,6 +101,22 @@ TEST(Scenario, FileKeysLoadTheFlashAndBuffers) {
         ScenarioError);
 }
 
+TEST(Scenario, BufferSizeSetsTheCapacityADescriptorReports) {
+    const auto enclosure = parseScenario("device sg0 quenza\n buffer-size 0xEA 0x20\n buffer 0xEA 0x1C AABBCCDD\n");
+    Expander& e = *enclosure->devices[0]->expander;
+    uint32_t capacity = 0;
+    ASSERT_EQ(e.bufferCapacity(0xEA, capacity), Outcome::Ok);
+    EXPECT_EQ(capacity, 0x20u);
+    ASSERT_EQ(e.bufferCapacity(0xE7, capacity), Outcome::Ok);
+    EXPECT_EQ(capacity, 0x10000u) << "the others keep 64 KiB";
+    Bytes out;
+    ASSERT_EQ(e.readBuffer(0xEA, 0x1C, 8, out), Outcome::Ok);
+    EXPECT_EQ(out, (Bytes{0xAA, 0xBB, 0xCC, 0xDD}));
+    EXPECT_THROW(parseScenario("device sg0 quenza\n buffer-size 0xE8 16\n"), ScenarioError);
+    EXPECT_THROW(parseScenario("device sg0 quenza\n buffer-size 0xEA 0x1000000\n"), ScenarioError);
+    EXPECT_THROW(parseScenario("device sg0 quenza\n buffer-size 0xEA 4\n buffer 0xEA 2 AABBCC\n"), ScenarioError);
+}
+
 TEST(Scenario, ErrorsNameTheLine) {
     struct Case {
         const char* text;
