@@ -156,24 +156,31 @@ TEST_F(BinaryToXmlTest, ImagesThatCannotBeReadWhole) {
 TEST_F(BinaryToXmlTest, TextThatXmlCannotCarryIsRefused) {
     // page2's peppered page holds one DWORD; a CHAR page describes the 0xFF bytes.
     std::string pepperedChar = dir.file("char.xml");
-    writeText(pepperedChar, userDocument("<PAGE NAME=\"text\" ID=\"0101\"><CHAR NAME=\"name\" LENGTH=\"4\"/></PAGE>"));
+    writeText(pepperedChar, userDocument("<PAGE NAME=\"text\" ID=\"0101\"><CHAR NAME=\"name\" LENGTH=\"4\"/></PAGE>"
+                                         "<PAGE NAME=\"wide\" ID=\"0102\"><UNICHARV NAME=\"w\" LENGTH=\"2\"/></PAGE>"));
+    const std::string charRefused = "\nERROR : Invalid content for element \"name\" in page \"text\".\n\n";
+    const std::string wideRefused = "\nERROR : Invalid content for element \"w\" in page \"wide\".\n\n";
     struct Case {
         const char* what;
+        uint16_t page;
         std::vector<uint8_t> data;
         ZELKOR_STATUS status;
+        std::string printed;
     };
     const Case cases[] = {
-        {"erased bytes", {0xFF, 0xFF, 0xFF, 0xFF}, 40},
-        {"a control character", {'a', 0x01, 'b', 0x00}, 40},
-        {"UTF-8 text", {0xC3, 0xA9, 'e', 0x00}, 0},
-        {"plain text", {'a', 'b', ' ', 0x00}, 0},
+        {"erased bytes", 0x0101, {0xFF, 0xFF, 0xFF, 0xFF}, 40, charRefused},
+        {"a control character", 0x0101, {'a', 0x01, 'b', 0x00}, 40, charRefused},
+        {"UTF-8 text", 0x0101, {0xC3, 0xA9, 'e', 0x00}, 0, ""},
+        {"plain text", 0x0101, {'a', 'b', ' ', 0x00}, 0, ""},
+        {"a wide control character", 0x0102, {0x01, 0x00, 0x00, 0x00}, 40, wideRefused},
+        {"a wide letter", 0x0102, {'h', 0x00, 0x00, 0x00}, 0, ""},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(convert(writeImage(makeImage({{0x0101, c.data}})), USER, pepperedChar), c.status) << c.what;
-        if (c.status == 40)
-            EXPECT_EQ(printed, "\nERROR : Invalid content for element \"name\" in page \"text\".\n\n") << c.what;
-        else
+        EXPECT_EQ(convert(writeImage(makeImage({{c.page, c.data}})), USER, pepperedChar), c.status) << c.what;
+        EXPECT_EQ(printed, c.printed) << c.what;
+        if (c.status == 0) {
             EXPECT_TRUE(xmllintAccepts(output)) << c.what;
+        }
     }
 }
 

@@ -114,6 +114,10 @@ TEST_F(StampsTest, UseMisuses) {
                  {"value not hexadecimal", peppered("<CHAR NAME=\"a\" DEFINE=\"s\" LENGTH=\"4\">zz</CHAR><DWORD NAME=\"x\" USE=\"s\"/>"), 40, MISUSE_USE_X, ""},
                  {"no page known", userDocument("<DWORD USE=\"s\"/>"), 40,
                   "\nERROR: Stamp \"s\" is not defined in XML.\n\nERROR: Invalid utilization of \"USE\" attribute.\n", ""},
+                 {"a field without NAME", peppered("<DWORD USE=\"\"/>"), 40,
+                  "\nERROR: Invalid utilization of \"USE\" attribute in page \"p\".\n", ""},
+                 {"a PAGE without NAME", userDocument("<PAGE ID=\"FF10\"><DWORD NAME=\"x\" USE=\"\"/></PAGE>"), 40,
+                  "\nERROR: Invalid utilization of \"USE\" attribute for element \"x\".\n", ""},
              });
 }
 
@@ -140,6 +144,8 @@ TEST_F(StampsTest, FormatDec) {
                   "\nERROR : Invalid content for element \"word\" in page \"page1\".\n\n", ""},
                  {"container", peppered("<DWORD NAME=\"x\" FORMAT=\"Dec\"><BIT NAME=\"b\">1</BIT></DWORD>"), 40,
                   "\nERROR: Invalid utilization of \"FORMAT\" attribute for element \"x\" in page \"p\".\n", ""},
+                 {"letters outside a page", userDocument("<DWORD FORMAT=\"Dec\">12a</DWORD>"), 40,
+                  "\nERROR : Invalid content for element \"DWORD\".\n\n", ""},
              });
 }
 
@@ -156,6 +162,15 @@ ZELKOR_STATUS longestAnswer(void*, char** value, const char* type, uint32_t leng
         std::memcpy(*value, answer.c_str(), answer.size() + 1);
         return 0;
     }
+    std::free(*value);
+    *value = static_cast<char*>(std::malloc(answer.size() + 1));
+    std::memcpy(*value, answer.c_str(), answer.size() + 1);
+    return 0;
+}
+
+// Always hands back a buffer of its own, freeing the one it was given.
+ZELKOR_STATUS replacingAnswer(void*, char** value, const char*, uint32_t length) {
+    std::string answer(length, 'r');
     std::free(*value);
     *value = static_cast<char*>(std::malloc(answer.size() + 1));
     std::memcpy(*value, answer.c_str(), answer.size() + 1);
@@ -203,11 +218,15 @@ TEST_F(StampsTest, QueryAsksTheCaller) {
                   "<PAGE NAME=\"p\" ID=\"FF10\"><DWORD NAME=\"x\" LENGTH=\"2\" QUERY=\"FALSE\">FFFFFFFFFFFFFFFF</DWORD></PAGE>"},
                  {"longest address", peppered("<IPAddress NAME=\"x\" QUERY=\"TRUE\"/>"), 0, "",
                   "<PAGE NAME=\"p\" ID=\"FF10\"><IPAddress NAME=\"x\" QUERY=\"FALSE\">255.255.255.255</IPAddress></PAGE>"},
-                 {"a replaced buffer", peppered("<CHAR NAME=\"x\" LENGTH=\"40\" QUERY=\"TRUE\"/>"), 0, "",
+                 {"longest text answer", peppered("<CHAR NAME=\"x\" LENGTH=\"40\" QUERY=\"TRUE\"/>"), 0, "",
                   "<PAGE NAME=\"p\" ID=\"FF10\"><CHAR NAME=\"x\" LENGTH=\"40\" QUERY=\"FALSE\">" + std::string(40, 'c') +
                       "</CHAR></PAGE>"},
              },
              longestAnswer);
+    runTable(*this, Resolution::Query,
+             {{"a buffer replaced by the callback", peppered("<CHAR NAME=\"x\" LENGTH=\"5\" QUERY=\"TRUE\">old</CHAR>"), 0,
+               "", "<PAGE NAME=\"p\" ID=\"FF10\"><CHAR NAME=\"x\" LENGTH=\"5\" QUERY=\"FALSE\">rrrrr</CHAR></PAGE>"}},
+             replacingAnswer);
     runTable(*this, Resolution::Query,
              {{"the callback's status", peppered("<DWORD NAME=\"x\" QUERY=\"TRUE\"/>"), 77, "", ""}}, refusingAnswer);
     runTable(*this, Resolution::Query,
