@@ -72,14 +72,12 @@ class DynamicBuilder {
 };
 
 // The declared type an element is named by; a non-standard type name that names a global type with a
-// declaration takes that declaration's type.
+// declaration takes that declaration's type. A named type that declares none is a plain container.
 std::string DynamicBuilder::elementType(const xmlNode* declaration) {
     std::optional<std::string> type = xsdTypeName(declaration);
     if (type && !isStandardDataType(type->c_str())) {
-        if (const xmlNode* named = schema_.globalType(*type)) {
-            if (std::optional<std::string> inner = xsdTypeName(named))
-                return *inner;
-        }
+        if (const xmlNode* named = schema_.globalType(*type))
+            type = xsdTypeName(named);
     }
     return type.value_or("CONFIGSET");
 }
@@ -215,7 +213,10 @@ xmlNode* DynamicBuilder::defCreateDynamicNode(const xmlNode* page, const xmlNode
         return nullptr;
     xmlSetProp(element, xmlStr("NAME"), page->name);
     copyAttributes(page, element);
+    // The schema's page attributes up to the page's ID; the page's own attributes stay as given.
     for (const XsdAttribute& attribute : xsdAttributes(pageType)) {
+        if (xmlHasProp(element, xmlStr("ID")) != nullptr)
+            break;
         if (sameIgnoringCase(attribute.name, "type") || attribute.name == "UNIT" ||
             xmlHasProp(element, xmlStr(attribute.name.c_str())) != nullptr)
             continue;

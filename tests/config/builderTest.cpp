@@ -275,8 +275,13 @@ const std::string SIMPLE_TYPES = "<xs:simpleType name=\"DWORD\"><xs:restriction 
 
 const std::string DYNAMIC_XSD = regionSchema(
     "<xs:element name=\"dyn\" type=\"dynType\" minOccurs=\"0\"/><xs:element name=\"loop\" type=\"loopType\" "
-    "minOccurs=\"0\"/>",
+    "minOccurs=\"0\"/><xs:element name=\"holder\" type=\"holderType\" minOccurs=\"0\"/>",
     "", SIMPLE_TYPES +
+            "<xs:complexType name=\"pairType\"><xs:sequence>" + based("p1", "BYTE") + based("p2", "BYTE") +
+            "</xs:sequence></xs:complexType>"
+            "<xs:complexType name=\"holderType\"><xs:sequence><xs:element name=\"pair\" type=\"pairType\"/>"
+            "</xs:sequence><xs:attribute name=\"ID\" type=\"xs:string\" default=\"0002\"/>" +
+            fixedAttribute("NOTE", "after the ID") + "</xs:complexType>" +
             "<xs:complexType name=\"loopType\"><xs:sequence><xs:element name=\"again\" type=\"loopType\" minOccurs=\"0\"/>"
             "</xs:sequence></xs:complexType>"
             "<xs:complexType name=\"dynType\"><xs:sequence>" +
@@ -323,6 +328,14 @@ TEST(DynamicPepperedTest, PagesAndFieldsFromTheSchema) {
          "\nINFO  : Maximum value supported for Decimal format is 4294967295(i.e. 0XFFFFFFFF).\n" + invalid, ""},
         {"a type containing itself", userDocument("<loop><again><again><again/></again></again></loop>"), 40,
          "\nERROR : Type of element \"again\" contains itself.\n", ""},
+        {"the page's own ID ends the schema's page attributes",
+         userDocument("<holder ID=\"0003\"><pair><p1>1</p1><p2>2</p2></pair></holder>"), 0, "",
+         "<PAGE NAME=\"holder\" ID=\"0003\"><CONFIGSET NAME=\"pair\" LENGTH=\"2\"><BYTE NAME=\"p1\" LENGTH=\"1\">1</BYTE>"
+         "<BYTE NAME=\"p2\" LENGTH=\"1\">2</BYTE></CONFIGSET></PAGE>"},
+        {"a container typed by a named type that declares no type", userDocument("<holder><pair><p1>1</p1><p2>2</p2></pair></holder>"),
+         0, "",
+         "<PAGE NAME=\"holder\" ID=\"0002\"><CONFIGSET NAME=\"pair\" LENGTH=\"2\"><BYTE NAME=\"p1\" LENGTH=\"1\">1</BYTE>"
+         "<BYTE NAME=\"p2\" LENGTH=\"1\">2</BYTE></CONFIGSET></PAGE>"},
         {"PAGE copied", userDocument("<PAGE NAME=\"x\" ID=\"2\"><BYTE NAME=\"q\">1</BYTE></PAGE>"), 0, "",
          "<PAGE NAME=\"x\" ID=\"2\"><BYTE NAME=\"q\">1</BYTE></PAGE>"},
     };
