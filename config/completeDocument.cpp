@@ -57,9 +57,10 @@ std::optional<long> indexOf(const xmlNode* node) {
 xmlNode* comCompareNodes(const xmlNode* defaultNode, const xmlNode* userNode, xmlDoc* complete);
 
 // The merged entries of one default field given the user's elements of that name: appended to parent.
-// Returns false when a copy cannot be made.
+// An entry of a repeated field the user left out keeps its default inside a container; directly in a page
+// only below the highest INDEX the user gave. Returns false when a copy cannot be made.
 bool mergeField(const xmlNode* defaultField, const std::vector<const xmlNode*>& matches, xmlNode* parent,
-                xmlDoc* complete) {
+                xmlDoc* complete, bool inContainer) {
     auto append = [&](xmlNode* node) {
         if (node == nullptr)
             return false;
@@ -87,8 +88,7 @@ bool mergeField(const xmlNode* defaultField, const std::vector<const xmlNode*>& 
     }
     if (chosen != nullptr)
         return append(comCompareNodes(defaultField, chosen, complete));
-    // An entry the user left out keeps its default while the user gave a higher one.
-    if (index && *index < highest)
+    if (index && (inContainer || *index < highest))
         return append(comCopy(defaultField, complete, nullptr));
     return true;
 }
@@ -104,7 +104,7 @@ xmlNode* comCompareNodes(const xmlNode* defaultNode, const xmlNode* userNode, xm
     for (const xmlNode* child = firstElementChild(defaultNode); child != nullptr; child = nextElementSibling(child)) {
         auto found = given.find(charStr(child->name));
         static const std::vector<const xmlNode*> none;
-        if (!mergeField(child, found != given.end() ? found->second : none, merged, complete)) {
+        if (!mergeField(child, found != given.end() ? found->second : none, merged, complete, true)) {
             xmlFreeNode(merged);
             return nullptr;
         }
@@ -150,7 +150,7 @@ ZELKOR_STATUS comMordifyCompleteXml(xmlDoc* userDocument, xmlDoc* defaultDocumen
         static const std::vector<const xmlNode*> none;
         for (const xmlNode* field = firstElementChild(defaultPage); field != nullptr; field = nextElementSibling(field)) {
             auto match = given.find(charStr(field->name));
-            if (!mergeField(field, match != given.end() ? match->second : none, merged, complete))
+            if (!mergeField(field, match != given.end() ? match->second : none, merged, complete, false))
                 return STATUS_FAILURE;
         }
     }

@@ -222,6 +222,35 @@ TEST_F(CompleteTest, UserValuesOverDefaults) {
         << body(output);
 }
 
+// Entries of a repeated field inside a container keep their defaults wherever the user left them out.
+TEST_F(CompleteTest, RepeatedFieldInsideAContainer) {
+    const std::string xsd = regionSchema(
+        "<xs:element name=\"nest\" minOccurs=\"0\"><xs:complexType><xs:sequence><xs:element name=\"grp\">"
+        "<xs:complexType><xs:sequence><xs:element name=\"v\" default=\"0V\" maxOccurs=\"3\"><xs:complexType>"
+        "<xs:simpleContent><xs:extension base=\"xs:string\"><xs:attribute name=\"INDEX\" type=\"xs:string\"/>"
+        "</xs:extension></xs:simpleContent></xs:complexType></xs:element><xs:element name=\"w\" default=\"0W\"/>"
+        "</xs:sequence></xs:complexType></xs:element></xs:sequence></xs:complexType></xs:element>",
+        ROOT_ATTRIBUTES);
+    struct Case {
+        const char* what;
+        std::string user;
+        std::string content;
+    };
+    const Case cases[] = {
+        {"only INDEX 1", userDocument("<nest><grp><v INDEX=\"1\">11</v></grp></nest>"),
+         "<nest><grp><v INDEX=\"0\">0V</v><v INDEX=\"1\">11</v><v INDEX=\"2\">0V</v><w>0W</w></grp></nest>"},
+        {"only INDEX 0 and the other field", userDocument("<nest><grp><v INDEX=\"0\">10</v><w>1W</w></grp></nest>"),
+         "<nest><grp><v INDEX=\"0\">10</v><v INDEX=\"1\">0V</v><v INDEX=\"2\">0V</v><w>1W</w></grp></nest>"},
+        {"an empty entry takes its default", userDocument("<nest><grp><v INDEX=\"2\"/></grp></nest>"),
+         "<nest><grp><v INDEX=\"0\">0V</v><v INDEX=\"1\">0V</v><v INDEX=\"2\">0V</v><w>0W</w></grp></nest>"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(complete(xsd, c.user), 0u) << c.what;
+        EXPECT_EQ(content(), c.content) << c.what;
+        EXPECT_TRUE(xmllintAccepts(output, schema)) << c.what << readText(output);
+    }
+}
+
 // The two user errors print and fail; in a child, so that ending the process would show as a wrong exit.
 TEST_F(CompleteTest, UndeclaredPageAndUndeclaredUnitFailWithoutEndingTheProcess) {
     struct Case {
