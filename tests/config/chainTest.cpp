@@ -20,13 +20,14 @@ const std::vector<uint8_t> PAGE1_DATA = {
     0xFF, 0xFF,                               // word 65535, given in decimal
     0x7F,                                     // small
     0xA1, 0xB2, 0xC3, 0xD4,                   // serial, in text order
+    0x0C, 0x0B, 0x0A,                         // blob, the text read as one number
     'A',  '&',  'B',  ' ',  '<',  'c',  '>',  // label, CHAR of 7
     'a',  'b',  0x00, 0x00,                   // padded, CHAR_NULL_PAD of 4
     'h',  0x00, 'i',  0x00, 0x00, 0x00,       // wide
     0xA3, 0x00, 0x00, 0x00,                   // flags: low 3, high A
     0x01, 0x02,                               // lanes INDEX 0 and 1
     0x00, 0x00, 0x00, 0x00,                   // reserved0
-    0x00, 0x00,                               // padding to a multiple of 4
+    0x00, 0x00, 0x00,                         // padding to a multiple of 4
 };
 const std::vector<uint8_t> PAGE2_DATA = {0x0D, 0xF0, 0xFE, 0xCA};
 
@@ -110,7 +111,7 @@ TEST_P(ChainTest, ThereAndBackTwiceGivesTheSameImageAndTheSameDocument) {
     };
     const Expected fields[] = {
         {"//page1/ipAddr", "10.0.0.1"}, {"//page1/count", "12345678"},  {"//page1/word", "65535"},
-        {"//page1/small", "7F"},        {"//page1/serial", "A1B2C3D4"}, {"//page1/label", "A&B <c>"},
+        {"//page1/small", "7F"},        {"//page1/serial", "A1B2C3D4"}, {"//page1/blob", "0A0B0C"}, {"//page1/label", "A&B <c>"},
         {"//page1/padded", "ab"},       {"//page1/wide", "hi"},         {"//page1/flags/low", "3"},
         {"//page1/flags/high", "A"},    {"//page1/lanes[@INDEX='1']", "02"}, {"//page2/value", "CAFEF00D"},
     };
@@ -130,6 +131,7 @@ TEST_P(ChainTest, OmittedFieldsTakeTheirDefaults) {
     ASSERT_EQ(pages.size(), 1u);
     std::vector<uint8_t> expected = {
         0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0x00, 0x00, 0x00, // blob
         'n',  'o',  'n',  'e',  ' ',  ' ',  ' ',  0x00, 0x00, 0x00, 0x00, 'w',  0x00, 0x00, 0x00,
         0x05, 0x00, 0x00, 0x00, // high omitted after low was found: its default 0
         0x00, 0x09,             // lanes: INDEX 0 keeps its default below the INDEX 1 given
