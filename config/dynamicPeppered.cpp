@@ -239,6 +239,16 @@ xmlNode* DynamicBuilder::defCreateDynamicNode(const xmlNode* page, const xmlNode
     return element;
 }
 
+// A page declared without a type (or with a simple one) describes no fields: it makes no PAGE element.
+bool hasComplexType(const xmlNode* holder) {
+    if (isXsd(holder, "complexType"))
+        return true;
+    for (const xmlNode* child = firstElementChild(holder); child != nullptr; child = nextElementSibling(child))
+        if (isXsd(child, "complexType"))
+            return true;
+    return false;
+}
+
 ZELKOR_STATUS defProcessCompleteXml(const XsdSchema& schema, xmlDoc* complete, xmlDoc* output, xmlNode* root,
                                     uint8_t recordPages) {
     DynamicBuilder builder(schema, output);
@@ -251,8 +261,10 @@ ZELKOR_STATUS defProcessCompleteXml(const XsdSchema& schema, xmlDoc* complete, x
             xmlAddChild(root, copy);
             continue;
         }
-        if (const xmlNode* declaration = schema.pageDeclaration(charStr(page->name))) {
-            xmlNode* made = builder.defCreateDynamicNode(page, xsdContentHolder(schema, declaration));
+        const xmlNode* declaration = schema.pageDeclaration(charStr(page->name));
+        const xmlNode* pageType = xsdContentHolder(schema, declaration);
+        if (pageType != nullptr && hasComplexType(pageType)) {
+            xmlNode* made = builder.defCreateDynamicNode(page, pageType);
             if (made == nullptr)
                 return builder.failed() ? STATUS_INVALID_XML : STATUS_NO_MEMORY;
             xmlAddChild(root, made);

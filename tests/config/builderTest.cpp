@@ -304,7 +304,8 @@ const std::string SIMPLE_TYPES = "<xs:simpleType name=\"DWORD\"><xs:restriction 
 
 const std::string DYNAMIC_XSD = regionSchema(
     "<xs:element name=\"dyn\" type=\"dynType\" minOccurs=\"0\"/><xs:element name=\"loop\" type=\"loopType\" "
-    "minOccurs=\"0\"/><xs:element name=\"holder\" type=\"holderType\" minOccurs=\"0\"/>",
+    "minOccurs=\"0\"/><xs:element name=\"holder\" type=\"holderType\" minOccurs=\"0\"/>"
+    "<xs:element name=\"untyped\" minOccurs=\"0\"/>",
     "", SIMPLE_TYPES +
             "<xs:complexType name=\"pairType\"><xs:sequence>" + based("p1", "BYTE") + based("p2", "BYTE") +
             "</xs:sequence></xs:complexType>"
@@ -365,6 +366,9 @@ TEST(DynamicPepperedTest, PagesAndFieldsFromTheSchema) {
          0, "",
          "<PAGE NAME=\"holder\" ID=\"0002\"><CONFIGSET NAME=\"pair\" LENGTH=\"2\"><BYTE NAME=\"p1\" LENGTH=\"1\">1</BYTE>"
          "<BYTE NAME=\"p2\" LENGTH=\"1\">2</BYTE></CONFIGSET></PAGE>"},
+        {"a page declared without a type", userDocument("<untyped ID=\"0005\"><x>1</x></untyped>"
+                                                          "<PAGE NAME=\"x\" ID=\"2\"><BYTE NAME=\"q\">1</BYTE></PAGE>"),
+         0, "", "<PAGE NAME=\"x\" ID=\"2\"><BYTE NAME=\"q\">1</BYTE></PAGE>"},
         {"PAGE copied", userDocument("<PAGE NAME=\"x\" ID=\"2\"><BYTE NAME=\"q\">1</BYTE></PAGE>"), 0, "",
          "<PAGE NAME=\"x\" ID=\"2\"><BYTE NAME=\"q\">1</BYTE></PAGE>"},
     };
