@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,6 +154,31 @@ TEST_F(BuilderTest, RecordedPagesInOrderAndFreshOnEachBuild) {
     EXPECT_EQ(pages[0].name, "cfg");
     EXPECT_EQ(pages[1].name, "second");
     EXPECT_EQ(pages[2].name, "third");
+}
+
+// Each builder names the output it cannot create.
+TEST_F(BuilderTest, OutputThatCannotBeCreated) {
+    std::string xsd = regionSchema("<xs:element name=\"cfg\" type=\"cfgType\" minOccurs=\"0\"/>", ROOT_ATTRIBUTES, TWO_DWORDS);
+    writeText(schema, xsd);
+    writeText(userPath, userDocument("<cfg><first>1</first></cfg>"));
+    std::string defaults = dir.file("default.xml");
+    ASSERT_EQ(pageengine::xsdCreateDefaultXml(schema.c_str(), defaults.c_str(), nullptr), 0u);
+    pageengine::XmlDocPtr user = parseFile(userPath);
+    const std::string unwritable = dir.file("missing/out.xml");
+    struct Case {
+        const char* what;
+        std::function<ZELKOR_STATUS()> build;
+    };
+    const Case cases[] = {
+        {"static peppered", [&] { return pageengine::createPepperedXml(schema.c_str(), user.get(), unwritable.c_str(), 0); }},
+        {"complete", [&] { return pageengine::comCreateCompleteXml(defaults.c_str(), user.get(), unwritable.c_str(), nullptr); }},
+        {"dynamic peppered", [&] { return pageengine::defCreatePepperedXml(schema.c_str(), defaults.c_str(), unwritable.c_str(), 0); }},
+    };
+    for (const Case& c : cases) {
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(c.build(), 1u) << c.what;
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Unable to open file :" + unwritable + "\n") << c.what;
+    }
 }
 
 // The complete document: user values over the defaults, repeated fields by INDEX, user errors.

@@ -146,6 +146,13 @@ TEST_F(StampsTest, FormatDec) {
                   "\nERROR: Invalid utilization of \"FORMAT\" attribute for element \"x\" in page \"p\".\n", ""},
                  {"letters outside a page", userDocument("<DWORD FORMAT=\"Dec\">12a</DWORD>"), 40,
                   "\nERROR : Invalid content for element \"DWORD\".\n\n", ""},
+                 {"container without NAME", peppered("<DWORD FORMAT=\"Dec\"><BIT NAME=\"b\">1</BIT></DWORD>"), 40,
+                  "\nERROR: Invalid utilization of \"FORMAT\" attribute in page \"p\".\n", ""},
+                 {"container in a PAGE without NAME",
+                  userDocument("<PAGE ID=\"FF10\"><DWORD NAME=\"x\" FORMAT=\"Dec\"><BIT NAME=\"b\">1</BIT></DWORD></PAGE>"), 40,
+                  "\nERROR: Invalid utilization of \"FORMAT\" attribute for element \"x\".\n", ""},
+                 {"container outside a page", userDocument("<DWORD FORMAT=\"Dec\"><BIT>1</BIT></DWORD>"), 40,
+                  "\nERROR: Invalid utilization of \"FORMAT\" attribute.\n", ""},
              });
 }
 
@@ -234,8 +241,42 @@ TEST_F(StampsTest, QueryAsksTheCaller) {
               {"container", peppered("<DWORD NAME=\"x\" QUERY=\"TRUE\"><BIT NAME=\"b\">1</BIT></DWORD>"), 40,
                "\nERROR: Invalid utilization of \"QUERY\" attribute for element \"x\" in page \"p\".\n", ""},
               {"outside a page", userDocument("<DWORD QUERY=\"TRUE\"/>"), 40,
-               "\nERROR: Invalid utilization of \"QUERY\" attribute.\n", ""}},
+               "\nERROR: Invalid utilization of \"QUERY\" attribute.\n", ""},
+              {"container without NAME", peppered("<DWORD QUERY=\"TRUE\"><BIT NAME=\"b\">1</BIT></DWORD>"), 40,
+               "\nERROR: Invalid utilization of \"QUERY\" attribute in page \"p\".\n", ""},
+              {"a PAGE without NAME", userDocument("<PAGE ID=\"FF10\"><DWORD NAME=\"x\" QUERY=\"TRUE\"/></PAGE>"), 40,
+               "\nERROR: Invalid utilization of \"QUERY\" attribute for element \"x\".\n", ""}},
              invalidAnswer);
+}
+
+TEST_F(StampsTest, FetchTheDefinedValue) {
+    struct Case {
+        const char* what;
+        std::string fields;
+        ZELKOR_STATUS status;
+        std::string printed;
+        std::string value;
+    };
+    const Case cases[] = {
+        {"defined once, deep in a container", "<DWORD NAME=\"c\"><BIT NAME=\"b\" DEFINE=\"s\">1</BIT></DWORD>", 0, "", "1"},
+        {"defined twice", "<DWORD NAME=\"a\" DEFINE=\"s\">1</DWORD><DWORD NAME=\"b\" DEFINE=\"s\">2</DWORD>", 40,
+         "\nERROR: Stamp \"s\" is defined more than once in XML.\n", ""},
+        {"another stamp only, letter case counts", "<DWORD NAME=\"a\" DEFINE=\"S\">1</DWORD>", 40,
+         "\nERROR: Stamp \"s\" is not defined in XML.\n", ""},
+        {"defined without content", "<DWORD NAME=\"a\" DEFINE=\"s\"/>", 40, "", ""},
+    };
+    for (const Case& c : cases) {
+        std::string path = dir.file("defined.xml");
+        writeText(path, peppered(c.fields));
+        pageengine::XmlDocPtr document = parseFile(path);
+        std::string value;
+        ::testing::internal::CaptureStdout();
+        ZELKOR_STATUS status = pageengine::fetchDataForUseAttrib(xmlDocGetRootElement(document.get()), document.get(),
+                                                                  nullptr, nullptr, "s", value);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.printed) << c.what;
+        EXPECT_EQ(status, c.status) << c.what;
+        EXPECT_EQ(value, c.value) << c.what;
+    }
 }
 
 TEST_F(StampsTest, RemoveUseAndNullArguments) {
