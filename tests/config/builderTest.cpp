@@ -113,6 +113,12 @@ TEST_F(BuilderTest, StaticBuilderCases) {
         {"the group the user chose", regionSchema("<xs:element name=\"p\" type=\"grpType\"/>", ROOT_ATTRIBUTES, groups),
          userDocument("<p><cg_b><y>07</y></cg_b></p>"), 0, "",
          "<PAGE NAME=\"p\" ID=\"0001\"><CONFIGSET NAME=\"cg_b\"><BYTE NAME=\"y\" LENGTH=\"1\">07</BYTE></CONFIGSET></PAGE>"},
+        {"groups in the user's order, an empty one with its defaults",
+         regionSchema("<xs:element name=\"p\" type=\"grpType\"/>", ROOT_ATTRIBUTES, groups),
+         userDocument("<p><cg_b><y>07</y></cg_b><cg_a/><cg_b/></p>"), 0, "",
+         "<PAGE NAME=\"p\" ID=\"0001\"><CONFIGSET NAME=\"cg_b\"><BYTE NAME=\"y\" LENGTH=\"1\">07</BYTE></CONFIGSET>"
+         "<CONFIGSET NAME=\"cg_a\"><BYTE NAME=\"x\" LENGTH=\"1\">01</BYTE></CONFIGSET>"
+         "<CONFIGSET NAME=\"cg_b\"><BYTE NAME=\"y\" LENGTH=\"1\">02</BYTE></CONFIGSET></PAGE>"},
         {"a type containing itself", regionSchema("<xs:element name=\"p\" type=\"loopType\"/>", ROOT_ATTRIBUTES, loop),
          userDocument("<p/>"), 40, "\nERROR : Type of element \"again\" contains itself.\n", ""},
         {"too many occurrences",
