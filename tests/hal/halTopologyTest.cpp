@@ -9,8 +9,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -813,6 +817,107 @@ TEST_P(Topology, HostileCountsAndWordsGiveDefinedAnswers) {
         EXPECT_EQ(zelkor_getRouteTable(link.handle(), 60, &routes), 31u);
         EXPECT_EQ(routes, nullptr);
     }
+}
+
+
+// ---- the public peer: smp_discover on the simulator's SMP node ----
+
+namespace peer {
+
+std::string run(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return output;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, n);
+    pclose(pipe);
+    return output;
+}
+
+// smp_discover's attribute=value lines.
+std::map<std::string, unsigned long long> attributes(const std::string& text) {
+    std::map<std::string, unsigned long long> values;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        const size_t first = line.find_first_not_of(' ');
+        const size_t equals = line.find('=');
+        if (first == std::string::npos || equals == std::string::npos)
+            continue;
+        values[line.substr(first, equals - first)] = std::stoull(line.substr(equals + 1), nullptr, 0);
+    }
+    return values;
+}
+
+} // namespace peer
+
+class SmpPeer : public testing::TestWithParam<const char*> {};
+
+INSTANTIATE_TEST_SUITE_P(Families, SmpPeer, testing::Values("ostrel", "quenza"));
+
+// Every phy, field by field: the product's record decodes the register block of what smp_discover decodes from
+// the DISCOVER response the block mirrors.
+TEST_P(SmpPeer, DiscoverDecodesWhatThePhyRecordsSay) {
+    const std::string scenario =
+        std::string("device sg0 ") + GetParam() +
+        "\n"
+        "    sas-address 5000CCAB:0400B7F0\n"
+        "    phys 11\n"
+        "    phy 0 attached=5000C500:00000044 type=end targets=sata,stp,selector rate=9 rates=9,8,10,11\n"
+        "    phy 1 attached=5000C500:00000055 type=end initiators=smp,stp,ssp targets=smp rate=8 changes=200\n"
+        "    phy 2 attached=5000CCAB:0400B900 type=fanout attached-phy=17 targets=smp routing=subtractive "
+        "timeout=9\n"
+        "    phy 3 attached=5000CCAB:0400B901 type=expander attached-phy=255 targets=smp,ssp routing=table "
+        "rate=11 rates=11,10,9,8\n"
+        "    phy 4 enabled=off rate=1\n"
+        "    phy 6 id=42 sas=5000CCAB:0400BFFF\n"
+        "    phy 8 attached=5000CCAB:0400B7FE type=end targets=ssp rate=10\n";
+    char name[] = "/tmp/zelkor-smp-XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, scenario.data(), scenario.size()), static_cast<ssize_t>(scenario.size()));
+    ::close(fd);
+
+    TopologyLink link(Transport::InBand);
+    ASSERT_EQ(link.open(scenario), 0u);
+    ZELKOR_PHY_LIST* list = nullptr;
+    ASSERT_EQ(zelkor_getPhys(link.handle(), &list), 0u);
+    const std::vector<ZELKOR_PHY> phys = phyRecords(list);
+    ASSERT_EQ(phys.size(), 11u);
+    for (uint32_t p = 0; p < phys.size(); ++p) {
+        SCOPED_TRACE("phy " + std::to_string(p));
+        const std::string output = peer::run(std::string(ZSIM_WITH_ENCLOSURE) + " " + name +
+                                             " -- smp_discover --list --phy=" + std::to_string(p) +
+                                             " /dev/bsg/expander-0:0 2>&1");
+        auto a = peer::attributes(output);
+        ASSERT_TRUE(a.count("phy_id")) << output;
+        const ZELKOR_PHY& r = phys[p];
+        EXPECT_EQ(a["phy_id"], r.phyId);
+        EXPECT_EQ(a["sas_addr"], (uint64_t{r.sasAddressHigh} << 32) | r.sasAddressLow);
+        EXPECT_EQ(a["att_sas_addr"], (uint64_t{r.attachedSasAddressHigh} << 32) | r.attachedSasAddressLow);
+        EXPECT_EQ(a["att_dev_type"], r.attachedDeviceType);
+        EXPECT_EQ(a["att_phy_id"], r.attachedPhyId);
+        EXPECT_EQ(a["att_smp_init"], r.attachedSmpInitiator);
+        EXPECT_EQ(a["att_stp_init"], r.attachedStpInitiator);
+        EXPECT_EQ(a["att_ssp_init"], r.attachedSspInitiator);
+        EXPECT_EQ(a["att_sata_dev"], r.attachedSataDevice);
+        EXPECT_EQ(a["att_smp_targ"], r.attachedSmpTarget);
+        EXPECT_EQ(a["att_stp_targ"], r.attachedStpTarget);
+        EXPECT_EQ(a["att_ssp_targ"], r.attachedSspTarget);
+        // The chip keeps the selector in another bit of the word than the response: the meaning agrees.
+        EXPECT_EQ(a["att_sata_ps"], r.attachedSataPortSelector);
+        EXPECT_EQ(a["neg_log_lrate"], r.negotiatedLinkRate);
+        EXPECT_EQ(a["pr_min_p_lrate"], r.supportedMinLinkRate);
+        EXPECT_EQ(a["hw_min_p_lrate"], r.minLinkRate);
+        EXPECT_EQ(a["pr_max_p_lrate"], r.supportedMaxLinkRate);
+        EXPECT_EQ(a["hw_max_p_lrate"], r.maxLinkRate);
+        EXPECT_EQ(a["phy_cc"], r.phyChangeCount);
+        EXPECT_EQ(a["virt_phy"], r.virtualPhy);
+        EXPECT_EQ(a["pp_timeout"], r.partialPathwayTimeout);
+        EXPECT_EQ(a["routing_attr"], r.routingAttribute);
+    }
+    std::remove(name);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // trace (ZSIM_TRACE) and writes the enclosure's final state (ZSIM_STATE) when the process ends. Every
 // other call goes on to the next definition (the C library, or a sanitizer runtime loaded after us).
 #include "preload/zsimControl.h"
+#include "preload/zsimSmp.h"
 #include "scenario/Scenario.h"
 #include "scsi/ScsiTarget.h"
 
@@ -23,6 +24,7 @@
 #include <scsi/sg.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -76,6 +78,8 @@ struct Real {
     decltype(&::access) access = ZSIM_NEXT(access);
     decltype(&::faccessat) faccessat = ZSIM_NEXT(faccessat);
     decltype(&::nanosleep) nanosleep = ZSIM_NEXT(nanosleep);
+    decltype(&::fopen) fopen = ZSIM_NEXT(fopen);
+    decltype(&::fopen64) fopen64 = ZSIM_NEXT(fopen64);
 };
 
 Real& real() {
@@ -92,6 +96,7 @@ struct OpenDevice {
     int reservedSize = 32768;
     int commandQueue = 0;
     int keepOrphan = 0;
+    bool bsg = false; // the expander's SMP node, not its sg node
 };
 
 struct DirListing {
@@ -192,7 +197,7 @@ std::string header(World& w, const char* kind) {
 
 // ---- paths ----
 
-enum class PathKind { Other, ClassDirectory, ClassEntry, ClassDeeper, Node };
+enum class PathKind { Other, ClassDirectory, ClassEntry, ClassDeeper, Node, BsgDev, BsgNode };
 
 struct PathInfo {
     PathKind kind = PathKind::Other;
@@ -234,6 +239,8 @@ PathInfo classify(const char* path) {
         info.kind = info.entry.find('/') == std::string::npos ? PathKind::ClassEntry : PathKind::ClassDeeper;
     } else if (normal.compare(0, 5, "/dev/") == 0 && nodeNumber(normal.substr(5), &info.number)) {
         info.kind = PathKind::Node;
+    } else if (const BsgPath bsg = classifyBsg(normal, &info.number); bsg != BsgPath::None) {
+        info.kind = bsg == BsgPath::SysfsDev ? PathKind::BsgDev : PathKind::BsgNode;
     }
     return info;
 }
@@ -260,11 +267,17 @@ int fail(int error) {
     return -1;
 }
 
-void fillNodeStat(struct stat* st, int number) {
+// An expander's SMP node: the sg node's number under the bsg major.
+Device* bsgDevice(World& w, int number) {
+    Device* device = w.enclosure->find(number);
+    return device != nullptr && device->expander ? device : nullptr;
+}
+
+void fillNodeStat(struct stat* st, int number, bool bsg = false) {
     std::memset(st, 0, sizeof *st);
     st->st_mode = S_IFCHR | 0660;
     st->st_nlink = 1;
-    st->st_rdev = makedev(kSgMajor, static_cast<unsigned>(number));
+    st->st_rdev = makedev(bsg ? bsgMajor() : kSgMajor, static_cast<unsigned>(number));
     st->st_dev = makedev(0, 5);
     st->st_ino = 1000 + static_cast<ino_t>(number);
     st->st_blksize = 4096;
@@ -297,6 +310,20 @@ std::optional<int> simulatedStat(const char* path, bool follow, struct stat* st)
             return fail(ENOENT);
         fillNodeStat(st, info.number);
         return 0;
+    case PathKind::BsgDev:
+        if (bsgDevice(w, info.number) == nullptr)
+            return fail(ENOENT);
+        std::memset(st, 0, sizeof *st);
+        st->st_mode = S_IFREG | 0444;
+        st->st_nlink = 1;
+        st->st_size = 4096;
+        st->st_blksize = 4096;
+        return 0;
+    case PathKind::BsgNode:
+        if (bsgDevice(w, info.number) == nullptr)
+            return fail(ENOENT);
+        fillNodeStat(st, info.number, true);
+        return 0;
     default:
         return fail(ENOENT);
     }
@@ -313,11 +340,41 @@ std::optional<int> simulatedFstat(int fd, struct stat* st) {
     w.touched = true;
     if (st == nullptr)
         return fail(EFAULT);
-    fillNodeStat(st, open->number);
+    fillNodeStat(st, open->number, open->bsg);
     return 0;
 }
 
 // ---- open and close ----
+
+// The sysfs attribute reads from a memory file; the node is a descriptor that stands for it.
+int openBsg(World& w, const PathInfo& info, int flags) {
+    const std::string name = "expander-" + std::to_string(info.number) + ":0";
+    std::string line = header(w, "open") + " dev=" + name + hexField("flags", flags);
+    if (bsgDevice(w, info.number) == nullptr) {
+        traceLine(w, line + " fd=-1" + field("errno", ENOENT));
+        return fail(ENOENT);
+    }
+    int fd = -1;
+    if (info.kind == PathKind::BsgDev) {
+        fd = memfd_create("zsim-bsg-dev", (flags & O_CLOEXEC) != 0 ? MFD_CLOEXEC : 0);
+        const std::string text = bsgDevText(info.number);
+        if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+            ::lseek(fd, 0, SEEK_SET) != 0) {
+            if (fd >= 0)
+                real().close(fd);
+            return fail(EIO);
+        }
+        return fd;
+    }
+    fd = real().open("/dev/null", O_RDWR | (flags & O_CLOEXEC));
+    if (fd < 0)
+        return -1;
+    OpenDevice open{info.number, flags};
+    open.bsg = true;
+    w.descriptors[fd] = open;
+    traceLine(w, line + field("fd", fd));
+    return fd;
+}
 
 std::optional<int> simulatedOpen(const char* path, int flags) {
     const PathInfo info = classify(path);
@@ -326,6 +383,8 @@ std::optional<int> simulatedOpen(const char* path, int flags) {
     World& w = loadedWorld();
     Lock lock(w.mutex);
     w.touched = true;
+    if (info.kind == PathKind::BsgDev || info.kind == PathKind::BsgNode)
+        return openBsg(w, info, flags);
     if (info.kind != PathKind::Node)
         return fail(w.enclosure->sysfs == SysfsState::Absent ? ENOENT : EOPNOTSUPP);
     std::string line = header(w, "open") + " dev=sg" + std::to_string(info.number) + hexField("flags", flags);
@@ -348,7 +407,9 @@ void simulatedClose(int fd) {
     OpenDevice* open = openDevice(w, fd);
     if (open == nullptr)
         return;
-    traceLine(w, header(w, "close") + " dev=sg" + std::to_string(open->number) + field("fd", fd));
+    const std::string name =
+        open->bsg ? "expander-" + std::to_string(open->number) + ":0" : "sg" + std::to_string(open->number);
+    traceLine(w, header(w, "close") + " dev=" + name + field("fd", fd));
     w.descriptors.erase(fd);
 }
 
@@ -540,7 +601,24 @@ int driverIoctl(World& w, int fd, OpenDevice& open, unsigned long request, void*
     }
 }
 
+// SG_IO on an SMP node carries one SMP frame; the node knows no other ioctl.
+int bsgIoctl(World& w, int fd, OpenDevice& open, unsigned long request, void* arg) {
+    const std::string line = header(w, "smp") + " dev=expander-" + std::to_string(open.number) + ":0" +
+                             field("fd", fd);
+    Device* device = bsgDevice(w, open.number);
+    if (request != SG_IO || device == nullptr) {
+        traceLine(w, line + hexField("request", static_cast<unsigned>(request)) + field("errno", ENOTTY));
+        return fail(device == nullptr ? ENODEV : ENOTTY);
+    }
+    std::string described;
+    const int error = smpRequest(*device->expander, arg, &described);
+    traceLine(w, line + described + (error != 0 ? field("errno", error) : ""));
+    return error != 0 ? fail(error) : 0;
+}
+
 int simulatedIoctl(World& w, int fd, OpenDevice& open, unsigned long request, void* arg) {
+    if (open.bsg)
+        return bsgIoctl(w, fd, open, request, arg);
     const int saved = errno;
     errno = 0;
     const int result = driverIoctl(w, fd, open, request, arg);
@@ -776,6 +854,26 @@ ZSIM_EXPORT int __openat_2(int dirfd, const char* path, int flags) {
 }
 ZSIM_EXPORT int __openat64_2(int dirfd, const char* path, int flags) {
     return fortifiedOpenat("__openat64_2", dirfd, path, flags);
+}
+
+// The C library opens a stream without going through open: the bsg sysfs attribute is opened here.
+static FILE* simulatedFopen(const char* path, const char* mode, decltype(&::fopen) next) {
+    if (classify(path).kind == PathKind::BsgDev) {
+        const auto fd = simulatedOpen(path, O_RDONLY);
+        if (fd && *fd < 0)
+            return nullptr;
+        if (fd)
+            return fdopen(*fd, mode);
+    }
+    return next(path, mode);
+}
+
+ZSIM_EXPORT FILE* fopen(const char* path, const char* mode) {
+    return simulatedFopen(path, mode, real().fopen);
+}
+
+ZSIM_EXPORT FILE* fopen64(const char* path, const char* mode) {
+    return simulatedFopen(path, mode, real().fopen64);
 }
 
 ZSIM_EXPORT int close(int fd) {
