@@ -278,6 +278,21 @@ TEST_P(Topology, PortsGroupPhysicalPhysByAttachedAddress) {
         }
 }
 
+// A wide port of more than 48 links: the port keeps 48 ids, is handed out, and the walk stops there.
+TEST_P(Topology, AFullPortEndsTheWalk) {
+    std::string scenario = "device sg0 ostrel\n    phys 60\n";
+    for (int p = 0; p < 52; ++p)
+        scenario += "    phy " + std::to_string(p) + " attached=5000CCAB:0400B900 type=expander\n";
+    ASSERT_EQ(link_.open(scenario), 0u);
+    ZELKOR_PORT_LIST* list = nullptr;
+    ASSERT_EQ(zelkor_getPorts(link_.handle(), &list), 0u);
+    const std::vector<ZELKOR_PORT> ports = portRecords(list);
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].phyCount, 48);
+    EXPECT_EQ(ports[0].phyIds[47], 47);
+    EXPECT_EQ(link_.accesses().back(), readOf(0xC0040040 + (48u << 12), 24));
+}
+
 TEST_P(Topology, DevicesCarryTheirParentAndOwnPhys) {
     ASSERT_EQ(link_.open(mixedScenario("quenza")), 0u);
     ZELKOR_DEVICE_LIST* list = nullptr;
