@@ -246,6 +246,129 @@ ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_REGION_LIST) == sizeof(ZELKOR_REGION) + sizeo
 
 /* ==== section: topology records ==== */
 
+/* Link-rate codes: 8 = 1.5 Gb/s, 9 = 3.0, 10 = 6.0, 11 = 12.0; 1 = phy disabled. Flags hold 0 or 1. */
+
+/* Zone group of a phy for which zoning is not enabled. */
+#define ZELKOR_ZONE_GROUP_NONE 65535u
+
+/* Phy ids a port record holds at most. */
+#define ZELKOR_PORT_MAX_PHYS 48u
+
+/* One phy, decoded from the expander's per-phy register block. */
+typedef struct ZELKOR_PHY {
+    uint8_t attachedPhyId;
+    uint8_t phyId;
+    uint8_t routingAttribute; /* 0 direct, 1 subtractive, 2 table */
+    uint32_t sasAddressLow;
+    uint32_t sasAddressHigh;
+    uint32_t attachedSasAddressLow;
+    uint32_t attachedSasAddressHigh;
+    uint8_t attachedSmpInitiator;
+    uint8_t attachedStpInitiator;
+    uint8_t attachedSspInitiator;
+    uint32_t attachedDeviceType; /* 0 none, 1 end device, 2 or 3 expander */
+    uint8_t attachedSataDevice;
+    uint8_t attachedSmpTarget;
+    uint8_t attachedStpTarget;
+    uint8_t attachedSspTarget;
+    uint8_t attachedSataPortSelector;
+    uint8_t supportedMinLinkRate;
+    uint8_t minLinkRate;
+    uint8_t supportedMaxLinkRate;
+    uint8_t maxLinkRate;
+    uint8_t phyChangeCount;
+    uint8_t partialPathwayTimeout;
+    uint8_t virtualPhy;
+    uint32_t negotiatedLinkRate;
+    uint16_t linkNibble;
+    uint8_t linkFlag;
+    uint32_t zoneGroup; /* ZELKOR_ZONE_GROUP_NONE when zoning is not enabled for the phy */
+    uint8_t enabled;
+    uint8_t skarvelEnabled; /* family Quenza only */
+    uint32_t invalidDwordCount;
+    uint32_t runningDisparityErrorCount;
+    uint32_t lossOfDwordSyncCount;
+    uint32_t phyResetProblemCount;
+} ZELKOR_PHY;
+ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_PHY) == 72, "ZELKOR_PHY is 72 bytes");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_PHY, sasAddressLow) == 4, "ZELKOR_PHY layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_PHY, attachedDeviceType) == 24, "ZELKOR_PHY layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_PHY, negotiatedLinkRate) == 40, "ZELKOR_PHY layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_PHY, zoneGroup) == 48, "ZELKOR_PHY layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_PHY, invalidDwordCount) == 56, "ZELKOR_PHY layout");
+
+typedef struct ZELKOR_PHY_LIST {
+    ZELKOR_PHY phy;
+    struct ZELKOR_PHY_LIST* next;
+} ZELKOR_PHY_LIST;
+ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_PHY_LIST) == 80, "ZELKOR_PHY_LIST is a phy and a next pointer");
+
+/* One port: the expander phys that see one attached SAS address. Also the shape of a device's phy sets. */
+typedef struct ZELKOR_PORT {
+    uint32_t portNumber;
+    uint32_t sasAddressLow;
+    uint32_t sasAddressHigh;
+    uint8_t phyCount;
+    uint8_t phyIds[ZELKOR_PORT_MAX_PHYS]; /* ascending, no repeats */
+} ZELKOR_PORT;
+ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_PORT) == 64, "ZELKOR_PORT is 64 bytes");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_PORT, phyIds) == 13, "ZELKOR_PORT layout");
+
+typedef struct ZELKOR_PORT_LIST {
+    ZELKOR_PORT port;
+    struct ZELKOR_PORT_LIST* next;
+} ZELKOR_PORT_LIST;
+ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_PORT_LIST) == 72, "ZELKOR_PORT_LIST is a port and a next pointer");
+
+/* One device attached to the expander. */
+typedef struct ZELKOR_DEVICE {
+    uint32_t sasAddressLow;
+    uint32_t sasAddressHigh;
+    uint32_t deviceType;    /* 0 none, 1 end device, 2 or 3 expander */
+    ZELKOR_PORT parentPort; /* the expander phys that reach the device */
+    uint32_t attachedDeviceType;
+    uint32_t devicePhyCount;
+    ZELKOR_PORT devicePort; /* the device's own phys on those links (port number and address 0) */
+    uint32_t negotiatedLinkRate;
+    uint8_t smpInitiator;
+    uint8_t stpInitiator;
+    uint8_t sspInitiator;
+    uint8_t sataDevice;
+    uint8_t smpTarget;
+    uint8_t stpTarget;
+    uint8_t sspTarget;
+    uint8_t sataPortSelector;
+    uint32_t parentSasAddressLow;
+    uint32_t parentSasAddressHigh;
+} ZELKOR_DEVICE;
+ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_DEVICE) == 168, "ZELKOR_DEVICE is 168 bytes");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_DEVICE, parentPort) == 12, "ZELKOR_DEVICE layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_DEVICE, devicePort) == 84, "ZELKOR_DEVICE layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_DEVICE, smpInitiator) == 152, "ZELKOR_DEVICE layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_DEVICE, parentSasAddressLow) == 160, "ZELKOR_DEVICE layout");
+
+typedef struct ZELKOR_DEVICE_LIST {
+    ZELKOR_DEVICE device;
+    struct ZELKOR_DEVICE_LIST* next;
+} ZELKOR_DEVICE_LIST;
+ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_DEVICE_LIST) == 176, "ZELKOR_DEVICE_LIST is a device and a next pointer");
+
+/* One expander route table entry. */
+typedef struct ZELKOR_ROUTE_LIST {
+    uint32_t routeIndex;
+    uint32_t sasAddressLow;
+    uint32_t sasAddressHigh;
+    struct ZELKOR_ROUTE_LIST* next;
+} ZELKOR_ROUTE_LIST;
+ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_ROUTE_LIST) == 24, "ZELKOR_ROUTE_LIST is 24 bytes");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_ROUTE_LIST, next) == 16, "ZELKOR_ROUTE_LIST layout");
+
+/* The zone permission row of one zone group: bit j of word i stands for zone group 32 * i + j. */
+typedef struct ZELKOR_ZONE_PERMISSIONS {
+    uint32_t words[8];
+} ZELKOR_ZONE_PERMISSIONS;
+ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_ZONE_PERMISSIONS) == 32, "ZELKOR_ZONE_PERMISSIONS is eight words");
+
 /* ==== end section: topology records ==== */
 
 /* ==== section: configuration region format ==== */

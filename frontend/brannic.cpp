@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <type_traits>
 
 MORV_INSTANCE gInstance{};
 uint8_t gDisplayStatusFlag = 0;
@@ -100,16 +99,6 @@ template <typename Node> void freeChain(Node*& head) {
         std::free(head);
         head = next;
     }
-}
-
-// The topology records are defined where their commands are built; until then no list of them can have been
-// handed out and its head stays null.
-template <typename T, typename = void> constexpr bool kIsDefined = false;
-template <typename T> constexpr bool kIsDefined<T, std::void_t<decltype(sizeof(T))>> = true;
-
-template <typename Node> void freeTopologyList(Node*& head) {
-    if constexpr (kIsDefined<Node>)
-        freeChain(head);
 }
 
 // The open of a command: the open's status, and the status that ends the command at once when non-zero (no
@@ -579,10 +568,10 @@ uint32_t executeResetCmd(uint32_t subCommand) {
 void cleanQuillet() {
     freeChain(gInstance.regionList);
     freeChain(gInstance.expanderList);
-    freeTopologyList(gInstance.deviceList);
-    freeTopologyList(gInstance.phyList);
-    freeTopologyList(gInstance.portList);
-    freeTopologyList(gInstance.routeList);
+    freeChain(gInstance.deviceList);
+    freeChain(gInstance.phyList);
+    freeChain(gInstance.portList);
+    freeChain(gInstance.routeList);
 }
 
 namespace {

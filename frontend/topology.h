@@ -84,6 +84,13 @@ struct TopologySource {
     std::function<uint32_t(uint32_t phy, std::vector<std::pair<uint32_t, uint32_t>>&, bool& listed)> routes;
 };
 
+// The library's queries on gInstance's handle as a source. Every list a query hands out is kept in gInstance
+// (replacing and freeing the previous list of its kind) until cleanQuillet frees it.
+TopologySource libraryTopology();
+PhyView phyViewOf(const ZELKOR_PHY& phy);
+PortView portViewOf(const ZELKOR_PORT& port);
+DeviceView deviceViewOf(const ZELKOR_DEVICE& device);
+
 // The commands over a source; word: the argument word of the command, or null.
 uint32_t showPhys(const TopologySource& source, const char* phyWord);
 uint32_t showPorts(const TopologySource& source, const char* portWord);

@@ -516,7 +516,8 @@ ZELKOR_STATUS halVersion(uint8_t* major, uint8_t* minor) {
     return 0;
 }
 
-ZELKOR_STATUS halOpen(const HalFamily& f, ZELKOR_INSTANCE* handle, ZELKOR_HAL_INSTANCE** out) {
+ZELKOR_STATUS halOpen(const HalFamily& f, ZELKOR_INSTANCE* handle, ZELKOR_HAL_INSTANCE** out,
+                      uint32_t chipType) {
     const char* fn = "zelkor_hal_open";
     if (out != nullptr)
         *out = nullptr;
@@ -543,6 +544,7 @@ ZELKOR_STATUS halOpen(const HalFamily& f, ZELKOR_INSTANCE* handle, ZELKOR_HAL_IN
     }
     hi->handle = handle;
     hi->family = &f;
+    hi->chipType = chipType;
     halLog(f, handle, fn, ZELKOR_LOG_INFO, "Populating the region List");
 
     // Without an interface (an offline expander) there is nothing to read the regions from.

@@ -6,6 +6,7 @@
 
 #include "core/zelkor.h"
 #include "hal/zelkorHalRegionOps.h"
+#include "hal/zelkorHalTopology.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -21,6 +22,7 @@ struct ZELKOR_HAL_INSTANCE {
     FILE* loadedFile;                 // the image file whose contents are in image
     std::unique_ptr<uint8_t[]> image; // its contents, rounded up to whole words and zero-filled
     uint32_t imageSize;               // its size as the file has it
+    uint32_t chipType;                // the expander type the open was given (Quenza: 5 is variant Dax)
 };
 
 // Every opened hardware instance of any module.
@@ -119,6 +121,8 @@ struct HalFamily {
 
     // Region download, upload and erase, and the image checks.
     const HalRegionData* regionOps;
+    // Phys, ports, devices, route table, zones and phy reset.
+    const HalTopology* topology;
 };
 
 // ---- common routines ----
@@ -160,7 +164,8 @@ ZELKOR_STATUS stopArm(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window);
 // ---- the operations, once for every family ----
 
 ZELKOR_STATUS halVersion(uint8_t* major, uint8_t* minor);
-ZELKOR_STATUS halOpen(const HalFamily& family, ZELKOR_INSTANCE* handle, ZELKOR_HAL_INSTANCE** out);
+ZELKOR_STATUS halOpen(const HalFamily& family, ZELKOR_INSTANCE* handle, ZELKOR_HAL_INSTANCE** out,
+                      uint32_t chipType);
 ZELKOR_STATUS halClose(const HalFamily& family, ZELKOR_HAL_INSTANCE* hi);
 ZELKOR_STATUS halGetRegions(const HalFamily& family, ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION_LIST** out);
 ZELKOR_STATUS halSetMorv(const HalFamily& family, ZELKOR_HAL_INSTANCE* hi, uint8_t* value, uint8_t selector);
@@ -212,8 +217,8 @@ template <typename F> constexpr HalGeneric halGeneric(F function) {
 
 // The operations every family builds the same way, with the family's own signatures.
 template <const HalFamily& Family> struct HalOps {
-    static ZELKOR_STATUS open(ZELKOR_INSTANCE* handle, ZELKOR_HAL_INSTANCE** out, uint32_t) {
-        return halOpen(Family, handle, out);
+    static ZELKOR_STATUS open(ZELKOR_INSTANCE* handle, ZELKOR_HAL_INSTANCE** out, uint32_t chipType) {
+        return halOpen(Family, handle, out, chipType);
     }
     static ZELKOR_STATUS close(ZELKOR_HAL_INSTANCE* hi) { return halClose(Family, hi); }
     static ZELKOR_STATUS getRegions(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION_LIST** out) {

@@ -5,6 +5,62 @@
 
 namespace {
 
+// Phys of the Palx: blocks 1 KiB apart, phys 36 and 37 virtual, no zone registers.
+const HalTopology kPalxTopology{
+    .countRegister = 0xC0000104u,
+    .deviceIdRegister = 0,
+    .fixedCounts = {},
+    .reserved = 2,
+    .maskAddress = 0xC0000044u,
+    .maskBytes = 8,
+    .skarvelLastPhy = 0,
+    .blockBase = 0xC0040040u,
+    .blockShift = 10,
+    .zoneBase = 0,
+    .counterBase = 0xC0040318u,
+    .attachedPhyBase = 0xC0040058u,
+    .resetBase = 0xC0040310u,
+    .virtualCount = 2,
+    .virtualIds = {36, 37, 0},
+    .virtualPhys = {{{0xB0020040u, 0, 0xB0020318u, 0, 36}, {0xB0010040u, 0, 0xB0010318u, 0, 37}, {}}},
+    .informationOverlay = false,
+    .laneRegisters = false,
+    .lanes = {},
+    .toleratesMaskFailure = false,
+    .sleepsBeforeZoneOnTcp = false,
+    .flagsDevicesCommand = false,
+    .devicesPassBlockPhyId = true,
+    .routeCountRegister = 0xC0000100u,
+    .routeMaskGrouped = false,
+    .routeLimit = 36,
+    .routeWalk = 1024,
+    .routeSkipsFailures = true,
+    .readFailed = "Unable to read %d bytes at 0x%08x offset **** FAILED ****",
+    .writeFailed = "Unable to write %d bytes at 0x%08x offset **** FAILED ****",
+    .deviceReadAnnounce = "Reading %d bytes at 0x%08x offset using 0x%0x BufferId",
+    .deviceReadFailureLogged = false,
+    .physCount = "Number of Phys detected are %d",
+    .phyCount = "Expander has %d Phys",
+    .phyInvalid = "Phy Id %d is greater than the total number of Phys (%d) the Expander has**** FAILED ****",
+    .zoneGroup = nullptr,
+    .phyAppendFailed = "Adding Phy data to the list **** FAILED ****",
+    .portAttached = "Expanders SAS Address 0x%08x:0x%08x ",
+    .portFullLogged = false,
+    .phyInfoFailed = "zelkor_hal_getPhy() **** FAILED ****",
+    .portListFailed = "zelkor_hal_getPorts() **** FAILED ****",
+    .deviceAllocFailed = "Unable to allocate memory of %d bytes **** FAILED ****",
+    .routeInvalid = nullptr,
+    .routeAllocFailed = "Unable to allocate Memory **** FAILED ****",
+    .zoningEnabled = nullptr,
+    .resetWindowMissing = "Unable to find the region **** FAILED ****",
+    .resetCountFailed = nullptr,
+    .resetAnnounce = nullptr,
+    .resetWriteAnnounce = "Reading %d bytes at 0x%08x offset",
+    .resetWriteFailed = "Reading %d bytes at 0x%08x offset **** FAILED ****",
+    .resetNotTaken = "Unable to reset Phy **** FAILED ****",
+    .resetTaken = "Phy reset Successful",
+};
+
 // Palx keeps its regions in a fixed table and has neither Ethernet settings nor a watchdog reset.
 const HalFamily kPalx{
     .module = "zelkor_hal_PALX",
@@ -53,10 +109,12 @@ const HalFamily kPalx{
     .chipResetFailed = "Unable to write 0x%08x data at 0x%08x offset **** FAILED ****",
     .chipResetTextsNameKey = true,
     .regionOps = &kPalxRegionData,
+    .topology = &kPalxTopology,
 };
 
 using Ops = HalOps<kPalx>;
 using RegionOps = HalRegionOps<kPalx>;
+using Topology = HalTopologyOps<kPalx>;
 
 const HalOperation kOperations[] = {
     {"zelkor_hal_open", halGeneric(Ops::open)},
@@ -64,14 +122,14 @@ const HalOperation kOperations[] = {
     {"zelkor_hal_version", halGeneric(halVersion)},
     {"zelkor_hal_getRegions", halGeneric(Ops::getRegions)},
     {"zelkor_hal_getRegionVersion", halGeneric(RegionOps::regionVersion)},
-    HAL_NOT_BUILT(kPalx, zelkor_hal_getDevices),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_getPhy),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_getPhys),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_getPorts),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_getRouteTable),
+    {"zelkor_hal_getDevices", halGeneric(Topology::getDevices)},
+    {"zelkor_hal_getPhy", halGeneric(Topology::getPhy)},
+    {"zelkor_hal_getPhys", halGeneric(Topology::getPhys)},
+    {"zelkor_hal_getPorts", halGeneric(Topology::getPorts)},
+    {"zelkor_hal_getRouteTable", halGeneric(Topology::getRouteTable)},
     HAL_FIXED(kPalx, zelkor_hal_getZonePermissions, HAL_UNSUPPORTED_EXPANDER),
     {"zelkor_hal_resetExpander", halGeneric(Ops::resetExpander)},
-    HAL_NOT_BUILT(kPalx, zelkor_hal_resetPhy),
+    {"zelkor_hal_resetPhy", halGeneric(Topology::resetPhy)},
     HAL_NOT_BUILT(kPalx, zelkor_hal_xml2bin),
     HAL_FIXED(kPalx, zelkor_hal_bin2xml, HAL_FAILURE),
     HAL_FIXED(kPalx, zelkor_hal_testPhy, HAL_FAILURE),

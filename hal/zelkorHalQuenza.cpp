@@ -5,6 +5,66 @@
 
 namespace {
 
+// Phys of the Quenza: blocks 1 MiB apart, the last three phys virtual with information blocks, and the
+// lane registers of the physical phys (variant Dax through the core and lane map).
+const HalTopology kQuenzaTopology{
+    .countRegister = 0xC3800104u,
+    .deviceIdRegister = 0xC380002Cu,
+    .fixedCounts = {{{0x23D, 27}, {0x23C, 31}}},
+    .reserved = 3,
+    .maskAddress = 0xC3800044u,
+    .maskBytes = 24,
+    .skarvelLastPhy = 40,
+    .blockBase = 0xC0000040u,
+    .blockShift = 20,
+    .zoneBase = 0xC0000154u,
+    .counterBase = 0,
+    .attachedPhyBase = 0xC0000058u,
+    .resetBase = 0,
+    .virtualCount = 3,
+    .virtualIds = {},
+    .virtualPhys = {{{0xB0020044u, 0xB000037Cu, 0, 0xB0000010u, 48},
+                     {0xB0010044u, 0xB010037Cu, 0, 0xB0100010u, 49},
+                     {0xB0000844u, 0xB020037Cu, 0, 0xB0200010u, 50}}},
+    .informationOverlay = true,
+    .laneRegisters = true,
+    .lanes = {{{false, 10, 0x50008008u, 0x50008030u, 16, 4, 0x5000804Cu, 0x50008018u},
+               {true, 14, 0x50080020u, 0x500800C0u, 52, 16, 0x50080130u, 0x50080060u}}},
+    .toleratesMaskFailure = true,
+    .sleepsBeforeZoneOnTcp = true,
+    .flagsDevicesCommand = true,
+    .devicesPassBlockPhyId = false,
+    .routeCountRegister = 0xC3800100u,
+    .routeMaskGrouped = true,
+    .routeLimit = 0xFFFFFFFFu,
+    .routeWalk = 0,
+    .routeSkipsFailures = false,
+    .readFailed = "Reading %d bytes at 0x%08x offset **** FAILED ****",
+    .writeFailed = "Writing %d bytes at 0x%08x offset **** FAILED ****",
+    .deviceReadAnnounce = nullptr,
+    .deviceReadFailureLogged = true,
+    .physCount = "Expander has %d phys",
+    .phyCount = "Expander has %d phys",
+    .phyInvalid = "Invalid phy Id %d **** FAILED ****",
+    .zoneGroup = "Expander %d Phy Zone group is 0x%X",
+    .phyAppendFailed = "Adding %d Phy info to PhyList **** FAILED ****",
+    .portAttached = "Attached Target device SAS Address 0x%08x:%08x",
+    .portFullLogged = true,
+    .phyInfoFailed = "Reading the Phy information **** FAILED ****",
+    .portListFailed = "Reading the Port List **** FAILED ****",
+    .deviceAllocFailed = "Unable to allocate %d bytes of memory **** FAILED ****",
+    .routeInvalid = "Route configuration is not valid **** FAILED ****",
+    .routeAllocFailed = "Unable to allocate %d bytes of memory **** FAILED ****",
+    .zoningEnabled = "Zoning control is enabled",
+    .resetWindowMissing = "Unable to identify the region **** FAILED ****",
+    .resetCountFailed = "Reading %d bytes at 0x%08x offset**** FAILED ****",
+    .resetAnnounce = "Resetting Expander phy %d ",
+    .resetWriteAnnounce = "Writing %d bytes at 0x%08x offset",
+    .resetWriteFailed = "Writing %d bytes at 0x%08x offset **** FAILED ****",
+    .resetNotTaken = "Phy Reset **** FAILED ****",
+    .resetTaken = "Successfully Reseted the Phy",
+};
+
 const HalFamily kQuenza{
     .module = "zelkor_hal_GEN3",
     .logType = ZELKOR_LOG_QUENZA,
@@ -52,36 +112,30 @@ const HalFamily kQuenza{
     .chipResetFailed = "Writing %d bytes at 0x%08x offset **** FAILED ****",
     .chipResetTextsNameKey = false,
     .regionOps = &kQuenzaRegionData,
+    .topology = &kQuenzaTopology,
 };
 
 using Ops = HalOps<kQuenza>;
 using RegionOps = HalRegionOps<kQuenza>;
-
-// The expander type of the last open (4 or 5), for the topology operations.
-uint32_t sExpType = 0;
-
-ZELKOR_STATUS quenzaOpen(ZELKOR_INSTANCE* handle, ZELKOR_HAL_INSTANCE** out, uint32_t chipType) {
-    sExpType = chipType;
-    return halOpen(kQuenza, handle, out);
-}
+using Topology = HalTopologyOps<kQuenza>;
 
 const HalOperation kOperations[] = {
-    {"zelkor_hal_open", halGeneric(quenzaOpen)},
+    {"zelkor_hal_open", halGeneric(Ops::open)},
     {"zelkor_hal_close", halGeneric(Ops::close)},
     {"zelkor_hal_version", halGeneric(halVersion)},
     {"zelkor_hal_getRegions", halGeneric(Ops::getRegions)},
     {"zelkor_hal_getRegionVersion", halGeneric(RegionOps::regionVersion)},
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_getDevices),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_getPhy),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_getPhys),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_getPorts),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_getRouteTable),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_getZonePermissions),
+    {"zelkor_hal_getDevices", halGeneric(Topology::getDevices)},
+    {"zelkor_hal_getPhy", halGeneric(Topology::getPhy)},
+    {"zelkor_hal_getPhys", halGeneric(Topology::getPhys)},
+    {"zelkor_hal_getPorts", halGeneric(Topology::getPorts)},
+    {"zelkor_hal_getRouteTable", halGeneric(Topology::getRouteTable)},
+    {"zelkor_hal_getZonePermissions", halGeneric(Topology::getZonePermissions)},
     {"zelkor_hal_setMorv", halGeneric(Ops::setMorv)},
     {"zelkor_hal_setSmartCli", halGeneric(Ops::setSmartCli)},
     {"zelkor_hal_downloadRamdebug", halGeneric(RegionOps::ramdebug)},
     {"zelkor_hal_resetExpander", halGeneric(Ops::resetExpander)},
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_resetPhy),
+    {"zelkor_hal_resetPhy", halGeneric(Topology::resetPhy)},
     HAL_NOT_BUILT(kQuenza, zelkor_hal_xml2bin),
     HAL_NOT_BUILT(kQuenza, zelkor_hal_bin2xml),
     HAL_FIXED(kQuenza, zelkor_hal_testPhy, HAL_FAILURE),

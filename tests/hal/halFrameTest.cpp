@@ -114,14 +114,17 @@ TEST_F(HalTest, OperationsWithoutWorkAnswerTheirStatus) {
         ZELKOR_STATUS status;
     };
     const Case cases[] = {
-        {&kOstrel, "zelkor_hal_getPhys", 2},
-        {&kQuenza, "zelkor_hal_getPhys", 2},
-        {&kPalx, "zelkor_hal_getPhys", 2},
+        {&kOstrel, "zelkor_hal_getPhys", 5}, // no list pointer
+        {&kQuenza, "zelkor_hal_getPhys", 5},
+        {&kPalx, "zelkor_hal_getPhys", 5},
+        {&kQuenza, "zelkor_hal_getPorts", 5},
+        {&kPalx, "zelkor_hal_getDevices", 5},
+        {&kOstrel, "zelkor_hal_getRouteTable", 5},
         {&kOstrel, "zelkor_hal_testPhy", 1},
         {&kQuenza, "zelkor_hal_testPhy", 1},
         {&kPalx, "zelkor_hal_testPhy", 1},
         {&kPalx, "zelkor_hal_getZonePermissions", 29},
-        {&kOstrel, "zelkor_hal_getZonePermissions", 2},
+        {&kOstrel, "zelkor_hal_getZonePermissions", 5}, // no row
         {&kPalx, "zelkor_hal_bin2xml", 1},
         {&kQuenza, "zelkor_hal_bin2xml", 2},
         {&kOstrel, "zelkor_hal_eraseRegion", 5},          // no region

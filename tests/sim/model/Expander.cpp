@@ -196,6 +196,7 @@ void Expander::defineRegisters() {
 
 void Expander::setIdentity(uint64_t sasAddress, uint16_t productId, uint8_t revision) {
     sasAddress_ = sasAddress;
+    productId_ = productId;
     if (Register* reg = space_.findRegister(traits_.deviceSignatureAddress);
         reg && traits_.deviceSignatureAddress)
         reg->value = (static_cast<uint32_t>(productId) << 16) | (static_cast<uint32_t>(revision) << 8);

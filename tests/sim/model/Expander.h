@@ -7,6 +7,7 @@
 
 #include "model/AddressSpace.h"
 #include "model/SparseBytes.h"
+#include "model/Topology.h"
 
 #include <array>
 #include <cstdint>
@@ -140,6 +141,18 @@ class Expander {
     uint32_t armStops() const { return armStops_; }
     uint32_t armStarts() const { return armStarts_; }
     const std::vector<uint8_t>& erasedBuffers() const { return erased_; }
+    // Phys, route table and zone rows: what the scenario says, laid into the address space by
+    // installTopology (before the scenario's own registers and memory, which may override any of it).
+    Topology& topology() { return topology_; }
+    const Topology& topology() const { return topology_; }
+    void installTopology();
+    // The phy count the chip works with (N), and an SMP DISCOVER response for a phy below it (else empty).
+    uint32_t phyCount() const;
+    std::vector<uint8_t> discoverResponse(uint32_t phy) const;
+    // Resets taken per phy (writes of bit 1 to its reset register).
+    const std::map<uint32_t, uint32_t>& phyResets() const { return phyResets_; }
+    uint16_t productId() const { return productId_; }
+
     void setResetCounts(uint32_t chip, uint32_t watchdog) {
         chipResets_ = chip;
         watchdogResets_ = watchdog;
@@ -171,6 +184,9 @@ class Expander {
     uint32_t armStops_ = 0;
     uint32_t armStarts_ = 0;
     std::vector<uint8_t> erased_;
+    uint16_t productId_ = 0;
+    Topology topology_;
+    std::map<uint32_t, uint32_t> phyResets_;
 };
 
 } // namespace zsim

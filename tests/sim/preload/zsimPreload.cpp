@@ -4,6 +4,8 @@
 // trace (ZSIM_TRACE) and writes the enclosure's final state (ZSIM_STATE) when the process ends. Every
 // other call goes on to the next definition (the C library, or a sanitizer runtime loaded after us).
 #include "preload/zsimControl.h"
+#include "preload/zsimSmp.h"
+#include "preload/zsimWorld.h"
 #include "scenario/Scenario.h"
 #include "scsi/ScsiTarget.h"
 
@@ -23,6 +25,7 @@
 #include <scsi/sg.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -33,15 +36,10 @@
 static_assert(sizeof(struct stat) == sizeof(struct stat64), "stat and stat64 share one layout here");
 static_assert(sizeof(struct dirent) == sizeof(struct dirent64), "dirent and dirent64 share one layout here");
 
-namespace {
-
-using namespace zsim;
+namespace zsim::preload {
 
 constexpr const char* kClassDirectory = "/sys/class/scsi_generic";
-constexpr unsigned kSgMajor = 21;
-constexpr int kSgVersion = 30536; // sg driver 3.5.36
 constexpr int kScenarioExitCode = 97;
-constexpr unsigned long kSgGetAccessCount = 0x2289; // not in every header set
 
 // ---- the next definitions of the interposed functions ----
 
@@ -76,6 +74,8 @@ struct Real {
     decltype(&::access) access = ZSIM_NEXT(access);
     decltype(&::faccessat) faccessat = ZSIM_NEXT(faccessat);
     decltype(&::nanosleep) nanosleep = ZSIM_NEXT(nanosleep);
+    decltype(&::fopen) fopen = ZSIM_NEXT(fopen);
+    decltype(&::fopen64) fopen64 = ZSIM_NEXT(fopen64);
 };
 
 Real& real() {
@@ -85,34 +85,9 @@ Real& real() {
 
 // ---- the simulated kernel state ----
 
-struct OpenDevice {
-    int number = 0;
-    int flags = 0;
-    int timeout = 60 * 100; // in USER_HZ ticks, as the driver keeps it
-    int reservedSize = 32768;
-    int commandQueue = 0;
-    int keepOrphan = 0;
-};
-
-struct DirListing {
-    std::vector<struct dirent> entries;
-    size_t next = 0;
-};
-
-struct World {
-    std::recursive_mutex mutex;
-    bool loaded = false;
-    bool touched = false; // the process reached a simulated path or descriptor
-    pid_t pid = 0;
-    std::unique_ptr<Enclosure> enclosure;
-    std::map<int, OpenDevice> descriptors;
-    std::map<DIR*, DirListing> listings;
-    std::string tracePath;
-    std::string statePath;
-    std::string traceText;
-    std::string lastError;
-    uint64_t sequence = 0;
-};
+int realNanosleep(const struct timespec* request, struct timespec* rest) {
+    return real().nanosleep(request, rest);
+}
 
 // Never destroyed: the C library may call in here from its own exit handlers.
 World& world() {
@@ -192,7 +167,7 @@ std::string header(World& w, const char* kind) {
 
 // ---- paths ----
 
-enum class PathKind { Other, ClassDirectory, ClassEntry, ClassDeeper, Node };
+enum class PathKind { Other, ClassDirectory, ClassEntry, ClassDeeper, Node, BsgDev, BsgNode };
 
 struct PathInfo {
     PathKind kind = PathKind::Other;
@@ -234,6 +209,8 @@ PathInfo classify(const char* path) {
         info.kind = info.entry.find('/') == std::string::npos ? PathKind::ClassEntry : PathKind::ClassDeeper;
     } else if (normal.compare(0, 5, "/dev/") == 0 && nodeNumber(normal.substr(5), &info.number)) {
         info.kind = PathKind::Node;
+    } else if (const BsgPath bsg = classifyBsg(normal, &info.number); bsg != BsgPath::None) {
+        info.kind = bsg == BsgPath::SysfsDev ? PathKind::BsgDev : PathKind::BsgNode;
     }
     return info;
 }
@@ -260,11 +237,17 @@ int fail(int error) {
     return -1;
 }
 
-void fillNodeStat(struct stat* st, int number) {
+// An expander's SMP node: the sg node's number under the bsg major.
+Device* bsgDevice(World& w, int number) {
+    Device* device = w.enclosure->find(number);
+    return device != nullptr && device->expander ? device : nullptr;
+}
+
+void fillNodeStat(struct stat* st, int number, bool bsg = false) {
     std::memset(st, 0, sizeof *st);
     st->st_mode = S_IFCHR | 0660;
     st->st_nlink = 1;
-    st->st_rdev = makedev(kSgMajor, static_cast<unsigned>(number));
+    st->st_rdev = makedev(bsg ? bsgMajor() : kSgMajor, static_cast<unsigned>(number));
     st->st_dev = makedev(0, 5);
     st->st_ino = 1000 + static_cast<ino_t>(number);
     st->st_blksize = 4096;
@@ -297,6 +280,20 @@ std::optional<int> simulatedStat(const char* path, bool follow, struct stat* st)
             return fail(ENOENT);
         fillNodeStat(st, info.number);
         return 0;
+    case PathKind::BsgDev:
+        if (bsgDevice(w, info.number) == nullptr)
+            return fail(ENOENT);
+        std::memset(st, 0, sizeof *st);
+        st->st_mode = S_IFREG | 0444;
+        st->st_nlink = 1;
+        st->st_size = 4096;
+        st->st_blksize = 4096;
+        return 0;
+    case PathKind::BsgNode:
+        if (bsgDevice(w, info.number) == nullptr)
+            return fail(ENOENT);
+        fillNodeStat(st, info.number, true);
+        return 0;
     default:
         return fail(ENOENT);
     }
@@ -313,11 +310,41 @@ std::optional<int> simulatedFstat(int fd, struct stat* st) {
     w.touched = true;
     if (st == nullptr)
         return fail(EFAULT);
-    fillNodeStat(st, open->number);
+    fillNodeStat(st, open->number, open->bsg);
     return 0;
 }
 
 // ---- open and close ----
+
+// The sysfs attribute reads from a memory file; the node is a descriptor that stands for it.
+int openBsg(World& w, const PathInfo& info, int flags) {
+    const std::string name = "expander-" + std::to_string(info.number) + ":0";
+    std::string line = header(w, "open") + " dev=" + name + hexField("flags", flags);
+    if (bsgDevice(w, info.number) == nullptr) {
+        traceLine(w, line + " fd=-1" + field("errno", ENOENT));
+        return fail(ENOENT);
+    }
+    int fd = -1;
+    if (info.kind == PathKind::BsgDev) {
+        fd = memfd_create("zsim-bsg-dev", (flags & O_CLOEXEC) != 0 ? MFD_CLOEXEC : 0);
+        const std::string text = bsgDevText(info.number);
+        if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+            ::lseek(fd, 0, SEEK_SET) != 0) {
+            if (fd >= 0)
+                real().close(fd);
+            return fail(EIO);
+        }
+        return fd;
+    }
+    fd = real().open("/dev/null", O_RDWR | (flags & O_CLOEXEC));
+    if (fd < 0)
+        return -1;
+    OpenDevice open{info.number, flags};
+    open.bsg = true;
+    w.descriptors[fd] = open;
+    traceLine(w, line + field("fd", fd));
+    return fd;
+}
 
 std::optional<int> simulatedOpen(const char* path, int flags) {
     const PathInfo info = classify(path);
@@ -326,6 +353,8 @@ std::optional<int> simulatedOpen(const char* path, int flags) {
     World& w = loadedWorld();
     Lock lock(w.mutex);
     w.touched = true;
+    if (info.kind == PathKind::BsgDev || info.kind == PathKind::BsgNode)
+        return openBsg(w, info, flags);
     if (info.kind != PathKind::Node)
         return fail(w.enclosure->sysfs == SysfsState::Absent ? ENOENT : EOPNOTSUPP);
     std::string line = header(w, "open") + " dev=sg" + std::to_string(info.number) + hexField("flags", flags);
@@ -348,212 +377,15 @@ void simulatedClose(int fd) {
     OpenDevice* open = openDevice(w, fd);
     if (open == nullptr)
         return;
-    traceLine(w, header(w, "close") + " dev=sg" + std::to_string(open->number) + field("fd", fd));
+    const std::string name =
+        open->bsg ? "expander-" + std::to_string(open->number) + ":0" : "sg" + std::to_string(open->number);
+    traceLine(w, header(w, "close") + " dev=" + name + field("fd", fd));
     w.descriptors.erase(fd);
 }
 
 mode_t modeArgument(int flags, va_list args) {
     return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? static_cast<mode_t>(va_arg(args, int))
                                                                       : 0;
-}
-
-// ---- ioctl ----
-
-DataDirection direction(int sgDirection) {
-    switch (sgDirection) {
-    case SG_DXFER_TO_DEV:
-        return DataDirection::ToDevice;
-    case SG_DXFER_FROM_DEV:
-        return DataDirection::FromDevice;
-    case SG_DXFER_TO_FROM_DEV:
-        return DataDirection::Both;
-    default:
-        return DataDirection::None;
-    }
-}
-
-const char* directionName(DataDirection d) {
-    switch (d) {
-    case DataDirection::ToDevice:
-        return "out";
-    case DataDirection::FromDevice:
-        return "in";
-    case DataDirection::Both:
-        return "both";
-    case DataDirection::None:
-        break;
-    }
-    return "none";
-}
-
-int sgIo(World& w, int fd, OpenDevice& open, sg_io_hdr* h) {
-    if (h == nullptr)
-        return fail(EFAULT);
-    if (h->interface_id != 'S')
-        return fail(ENOSYS);
-    if (h->cmdp == nullptr || h->cmd_len < 6 || h->cmd_len > 16 || (h->dxfer_len > 0 && h->dxferp == nullptr))
-        return fail(EINVAL);
-    if (h->iovec_count != 0) // scatter-gather lists are not simulated
-        return fail(EINVAL);
-    Device* device = nodeDevice(w, open.number);
-    if (device == nullptr)
-        return fail(ENODEV);
-    ScsiCommand command;
-    command.cdb = {h->cmdp, h->cmd_len};
-    command.direction = direction(h->dxfer_direction);
-    const auto* data = static_cast<const uint8_t*>(h->dxferp);
-    if (command.direction == DataDirection::ToDevice || command.direction == DataDirection::Both)
-        command.dataOut = {data, h->dxfer_len};
-    if (command.direction == DataDirection::FromDevice || command.direction == DataDirection::Both)
-        command.dataInLength = h->dxfer_len;
-    const ScsiReply reply = executeScsi(*device, command);
-    if (w.enclosure->commandLatencyUs != 0) {
-        // The device's own time for the command: a real wait, not one of the program's sleeps.
-        const uint32_t us = w.enclosure->commandLatencyUs;
-        timespec request{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
-        timespec rest{};
-        const int saved = errno;
-        while (real().nanosleep(&request, &rest) != 0 && errno == EINTR)
-            request = rest;
-        errno = saved;
-    }
-
-    std::string line = header(w, "cmd") + " dev=" + device->name() + field("fd", fd) +
-                       " cdb=" + toHex(h->cmdp, h->cmd_len) + " dir=" + directionName(command.direction) +
-                       field("len", h->dxfer_len) + field("timeout", h->timeout) +
-                       field("sblen", h->mx_sb_len);
-    if (reply.ioctlFailed) {
-        traceLine(w, line + " ioctl=-1" + field("errno", reply.ioctlErrno));
-        return fail(reply.ioctlErrno);
-    }
-    const size_t delivered = std::min<size_t>(reply.dataIn.size(), h->dxfer_len);
-    if (delivered > 0)
-        std::memcpy(h->dxferp, reply.dataIn.data(), delivered);
-    const size_t senseLength = h->sbp == nullptr ? 0 : std::min<size_t>(reply.sense.size(), h->mx_sb_len);
-    if (senseLength > 0)
-        std::memcpy(h->sbp, reply.sense.data(), senseLength);
-    h->status = reply.status;
-    h->masked_status = static_cast<unsigned char>((reply.status & 0x3E) >> 1);
-    h->msg_status = 0;
-    h->sb_len_wr = static_cast<unsigned char>(senseLength);
-    h->host_status = reply.hostStatus;
-    h->driver_status = reply.driverStatus;
-    h->resid = static_cast<int>(reply.resid);
-    h->duration = 0;
-    h->info =
-        reply.status != 0 || reply.hostStatus != 0 || reply.driverStatus != 0 ? SG_INFO_CHECK : SG_INFO_OK;
-
-    line += " ioctl=0" + hexField("status", reply.status) + hexField("host", reply.hostStatus) +
-            hexField("driver", reply.driverStatus) + field("resid", reply.resid) +
-            " sense=" + toHex(reply.sense.data(), reply.sense.size()) +
-            " out=" + toHex(command.dataOut.data(), command.dataOut.size()) +
-            " in=" + toHex(reply.dataIn.data(), delivered);
-    traceLine(w, line);
-    return 0;
-}
-
-int putInt(void* arg, int value) {
-    if (arg == nullptr)
-        return fail(EFAULT);
-    *static_cast<int*>(arg) = value;
-    return 0;
-}
-
-int getInt(const void* arg, int* value) {
-    if (arg == nullptr)
-        return fail(EFAULT);
-    *value = *static_cast<const int*>(arg);
-    return 0;
-}
-
-int driverIoctl(World& w, int fd, OpenDevice& open, unsigned long request, void* arg) {
-    Device* device = nodeDevice(w, open.number);
-    const ScsiIdentity* id = device != nullptr ? &device->identity : nullptr;
-    switch (request) {
-    case SG_IO:
-        return sgIo(w, fd, open, static_cast<sg_io_hdr*>(arg));
-    case SG_GET_SCSI_ID: {
-        if (arg == nullptr)
-            return fail(EFAULT);
-        if (id == nullptr)
-            return fail(ENODEV);
-        auto* out = static_cast<sg_scsi_id*>(arg);
-        std::memset(out, 0, sizeof *out);
-        out->host_no = id->host;
-        out->channel = id->channel;
-        out->scsi_id = id->target;
-        out->lun = id->lun;
-        out->scsi_type = id->peripheralType;
-        out->h_cmd_per_lun = 1;
-        out->d_queue_depth = 1;
-        return 0;
-    }
-    case SG_GET_VERSION_NUM:
-        return putInt(arg, kSgVersion);
-    case SG_GET_TIMEOUT:
-        return open.timeout;
-    case SG_SET_TIMEOUT:
-        return getInt(arg, &open.timeout);
-    case SG_GET_RESERVED_SIZE:
-        return putInt(arg, open.reservedSize);
-    case SG_SET_RESERVED_SIZE:
-        return getInt(arg, &open.reservedSize);
-    case SG_GET_COMMAND_Q:
-        return putInt(arg, open.commandQueue);
-    case SG_SET_COMMAND_Q:
-        return getInt(arg, &open.commandQueue);
-    case SG_GET_KEEP_ORPHAN:
-        return putInt(arg, open.keepOrphan);
-    case SG_SET_KEEP_ORPHAN:
-        return getInt(arg, &open.keepOrphan);
-    case SG_EMULATED_HOST:
-    case SG_GET_LOW_DMA:
-    case SG_GET_NUM_WAITING:
-        return putInt(arg, 0);
-    case SG_GET_PACK_ID:
-        return putInt(arg, -1);
-    case SG_GET_SG_TABLESIZE:
-        return putInt(arg, 128);
-    case kSgGetAccessCount:
-        return putInt(arg, 1);
-    case SG_SET_FORCE_LOW_DMA:
-    case SG_SET_FORCE_PACK_ID:
-    case SG_SET_DEBUG:
-    case SG_NEXT_CMD_LEN:
-    case SG_SCSI_RESET:
-        return 0;
-    case SCSI_IOCTL_GET_IDLUN: {
-        if (arg == nullptr)
-            return fail(EFAULT);
-        if (id == nullptr)
-            return fail(ENODEV);
-        auto* out = static_cast<int*>(arg);
-        out[0] = (id->target & 0xFF) | ((id->lun & 0xFF) << 8) | ((id->channel & 0xFF) << 16) |
-                 ((id->host & 0xFF) << 24);
-        out[1] = id->host + 1;
-        return 0;
-    }
-    case SCSI_IOCTL_GET_BUS_NUMBER:
-        return id == nullptr ? fail(ENODEV) : putInt(arg, id->host);
-    default:
-        return fail(ENOTTY);
-    }
-}
-
-int simulatedIoctl(World& w, int fd, OpenDevice& open, unsigned long request, void* arg) {
-    const int saved = errno;
-    errno = 0;
-    const int result = driverIoctl(w, fd, open, request, arg);
-    const int error = errno;
-    if (request != SG_IO) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%04lX", request);
-        traceLine(w, header(w, "ioctl") + " dev=sg" + std::to_string(open.number) + field("fd", fd) +
-                         " request=" + code + field("result", result) +
-                         (result < 0 ? field("errno", error) : ""));
-    }
-    errno = result < 0 ? error : saved;
-    return result;
 }
 
 // ---- directories ----
@@ -666,7 +498,10 @@ char* copyText(const std::string& text) {
     return copy;
 }
 
-} // namespace
+} // namespace zsim::preload
+
+using namespace zsim;
+using namespace zsim::preload;
 
 // The state of the last process that reached the simulator is what the state file shows.
 __attribute__((destructor)) static void zsimFinish() {
@@ -776,6 +611,26 @@ ZSIM_EXPORT int __openat_2(int dirfd, const char* path, int flags) {
 }
 ZSIM_EXPORT int __openat64_2(int dirfd, const char* path, int flags) {
     return fortifiedOpenat("__openat64_2", dirfd, path, flags);
+}
+
+// The C library opens a stream without going through open: the bsg sysfs attribute is opened here.
+static FILE* simulatedFopen(const char* path, const char* mode, decltype(&::fopen) next) {
+    if (classify(path).kind == PathKind::BsgDev) {
+        const auto fd = simulatedOpen(path, O_RDONLY);
+        if (fd && *fd < 0)
+            return nullptr;
+        if (fd)
+            return fdopen(*fd, mode);
+    }
+    return next(path, mode);
+}
+
+ZSIM_EXPORT FILE* fopen(const char* path, const char* mode) {
+    return simulatedFopen(path, mode, real().fopen);
+}
+
+ZSIM_EXPORT FILE* fopen64(const char* path, const char* mode) {
+    return simulatedFopen(path, mode, real().fopen64);
 }
 
 ZSIM_EXPORT int close(int fd) {

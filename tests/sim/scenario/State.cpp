@@ -65,6 +65,12 @@ void describeExpander(std::ostringstream& out, const Expander& expander) {
     out << "resets chip=" << expander.chipResets() << " watchdog=" << expander.watchdogResets() << '\n';
     if (expander.armStops() != 0 || expander.armStarts() != 0)
         out << "arm stops=" << expander.armStops() << " starts=" << expander.armStarts() << '\n';
+    if (!expander.phyResets().empty()) {
+        out << "phy-resets";
+        for (const auto& [phy, count] : expander.phyResets())
+            out << ' ' << phy << '=' << count;
+        out << '\n';
+    }
     out << "erases";
     for (uint8_t id : expander.erasedBuffers())
         out << ' ' << hexId(id, 2);

@@ -200,5 +200,56 @@ TEST(Expander, PalxAnswersOnlyItsFlashRegions) {
     EXPECT_EQ(palx.readBuffer(8, 0, 4, out), Outcome::InvalidField);
 }
 
+// The route table and the zone rows through the window: index, fetch, data registers.
+TEST(Topology, WindowLoadsRouteEntriesAndPermissionWords) {
+    Expander e(Family::Quenza);
+    Topology& t = e.topology();
+    t.present = true;
+    t.routes[7] = {0x5000C50000000077ull, 0x8000000000000200ull};
+    t.zoneRows[3] = {1, 2, 3, 4, 5, 6, 7, 8};
+    t.tableUnavailable = true;
+    e.installTopology();
+    AddressSpace& s = e.space();
+    EXPECT_EQ(s.readWord(0xA000000C) & 0x8000u, 0x8000u);
+    EXPECT_EQ(s.readWord(0xC3800100), 8u); // one past the highest entry
+    s.writeWord(0xA0000008, 7);
+    s.writeWord(0xA000000C, 4);
+    EXPECT_EQ(s.readWord(0xA0000020), 0x00000077u);
+    EXPECT_EQ(s.readWord(0xA0000024), 0x5000C500u);
+    EXPECT_EQ(s.readWord(0xA0000030), 0x200u);
+    EXPECT_EQ(s.readWord(0xA0000034), 0x80000000u);
+    EXPECT_EQ(s.readWord(0xA000000C) & 0x8000u, 0x8000u); // the fetch leaves bit 15 as it was
+    s.writeWord(0xA0000008, 0x800 | (3 * 8 + 5));
+    s.writeWord(0xA000000C, 4);
+    EXPECT_EQ(s.readWord(0xA0000030), 6u);
+    s.writeWord(0xA0000008, 6); // an index without an entry loads zeros
+    s.writeWord(0xA000000C, 4);
+    EXPECT_EQ(s.readWord(0xA0000020) | s.readWord(0xA0000024) | s.readWord(0xA0000030), 0u);
+}
+
+// A phy block is the DISCOVER response from byte 8 on, its selector moved from bit 7 to bit 4 of word 1.
+TEST(Topology, PhyBlockMirrorsTheDiscoverResponse) {
+    Expander e(Family::Ostrel);
+    e.setIdentity(0x5000CCAB0400B7F0ull, 0x220, 0);
+    Topology& t = e.topology();
+    t.present = true;
+    t.phyCount = 11;
+    PhyState& p = t.phys[2];
+    p.deviceType = 1;
+    p.sataDevice = true;
+    p.sataPortSelector = true;
+    p.attachedSasAddress = 0x5000C50000000044ull;
+    p.negotiatedRate = 9;
+    e.installTopology();
+    const std::vector<uint8_t> r = e.discoverResponse(2);
+    ASSERT_EQ(r.size(), kDiscoverResponseSize);
+    EXPECT_EQ(r[15], 0x81); // selector (bit 7) and SATA device
+    const uint32_t block = 0xC0040040u + (2u << 12);
+    EXPECT_EQ(e.space().readWord(block + 4), 0x10090011u); // type 1, rate 9, selector bit 4, SATA device
+    EXPECT_EQ(e.space().readWord(block + 8), 0x5000CCABu);
+    EXPECT_EQ(e.space().readWord(block + 20), 0x00000044u);
+    EXPECT_TRUE(e.discoverResponse(11).empty());
+}
+
 } // namespace
 } // namespace zsim

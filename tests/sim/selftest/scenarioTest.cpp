@@ -134,7 +134,13 @@ TEST(Scenario, ErrorsNameTheLine) {
           Case{"device sg0 ostrel\n flash 0x3FFFFFF 0102\n", "test:2: flash bytes beyond"},
           Case{"sysfs maybe\n", "test:1: sysfs is present, absent or unreadable"},
           Case{"command-latency\n", "test:1: wrong number of values for 'command-latency'"},
-          Case{"command-latency 20000000\n", "test:1: value out of range"}}) {
+          Case{"command-latency 20000000\n", "test:1: value out of range"},
+          Case{"device sg0 ostrel\n phy 3 colour=red\n", "test:2: unknown phy field 'colour'"},
+          Case{"device sg0 ostrel\n phy 3 targets=ssp,usb\n", "test:2: targets are sata"},
+          Case{"device sg0 ostrel\n phy 256\n", "test:2: value out of range"},
+          Case{"device sg0 ostrel\n phy-raw 3 1 2 3\n", "test:2: wrong number of values for 'phy-raw'"},
+          Case{"device sg0 ostrel\n zone-row 256 0 0 0 0 0 0 0 0\n", "test:2: value out of range"},
+          Case{"device sg0 disk\n phys 3\n", "test:2: 'phys' applies only to expanders"}}) {
         try {
             parseScenario(c.text, "test");
             ADD_FAILURE() << "accepted: " << c.text;
@@ -142,6 +148,20 @@ TEST(Scenario, ErrorsNameTheLine) {
             EXPECT_EQ(std::string(error.what()).rfind(c.message, 0), 0u) << error.what();
         }
     }
+}
+
+// Phy resets are counted per phy while the reset bit clears again; a stuck phy keeps it.
+TEST(State, CountsPhyResets) {
+    const auto enclosure = parseScenario("device sg0 ostrel\n phys 11\n phy 4 reset=stuck\n");
+    Expander& e = *enclosure->devices[0]->expander;
+    EXPECT_EQ(describeState(*enclosure).find("phy-resets"), std::string::npos);
+    for (uint32_t phy : {3u, 3u, 4u}) {
+        const uint32_t reg = 0xC0040718u + (phy << 12);
+        e.space().writeWord(reg, 2);
+        EXPECT_EQ(e.space().readWord(reg), phy == 4 ? 2u : 0u) << phy;
+    }
+    e.space().writeWord(0xC0043718u, 1); // without the reset bit: no reset
+    EXPECT_NE(describeState(*enclosure).find("phy-resets 3=2 4=1\n"), std::string::npos);
 }
 
 TEST(State, DescribesPagesRegistersFlashResetsAndErases) {
