@@ -53,6 +53,7 @@ const HalFamily kPalx{
     .chipResetFailed = "Unable to write 0x%08x data at 0x%08x offset **** FAILED ****",
     .chipResetTextsNameKey = true,
     .regionOps = &kPalxRegionData,
+    .xmlRoute = &kPalxXmlRoute,
 };
 
 using Ops = HalOps<kPalx>;
@@ -72,8 +73,8 @@ const HalOperation kOperations[] = {
     HAL_FIXED(kPalx, zelkor_hal_getZonePermissions, HAL_UNSUPPORTED_EXPANDER),
     {"zelkor_hal_resetExpander", halGeneric(Ops::resetExpander)},
     HAL_NOT_BUILT(kPalx, zelkor_hal_resetPhy),
-    HAL_NOT_BUILT(kPalx, zelkor_hal_xml2bin),
-    HAL_FIXED(kPalx, zelkor_hal_bin2xml, HAL_FAILURE),
+    {"zelkor_hal_xml2bin", halGeneric(Ops::xml2bin)},
+    {"zelkor_hal_bin2xml", halGeneric(Ops::bin2xml)},
     HAL_FIXED(kPalx, zelkor_hal_testPhy, HAL_FAILURE),
     {"zelkor_hal_bootRecordValidation", halGeneric(RegionOps::bootRecord)},
     {"zelkor_hal_fwExpanderValidation", halGeneric(RegionOps::fwExpander)},
