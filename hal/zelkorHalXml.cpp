@@ -188,8 +188,9 @@ ZELKOR_STATUS readRootAttributes(Conversion& c, bool withVersion) {
     return 0;
 }
 
-ZELKOR_STATUS temporaryName(Conversion& c, std::string& out) {
-    ZELKOR_STATUS status = getTemporaryFileName(c.scratch, out, "xml");
+// stem names the document for whoever reads the scratch directory: copy, default, complete, peppered.
+ZELKOR_STATUS temporaryName(Conversion& c, std::string& out, const char* stem) {
+    ZELKOR_STATUS status = getTemporaryFileName(c.scratch, out, "xml", stem);
     if (status != 0)
         c.logText(ZELKOR_LOG_ERROR, "Unable to get temporary name for intermediate file.");
     return status;
@@ -199,7 +200,7 @@ ZELKOR_STATUS temporaryName(Conversion& c, std::string& out) {
 // XML-to-XML operation wrote this very file.
 ZELKOR_STATUS resolvedCopy(Conversion& c, XmlDocPtr& copy) {
     std::string copyPath;
-    if (ZELKOR_STATUS status = temporaryName(c, copyPath); status != 0)
+    if (ZELKOR_STATUS status = temporaryName(c, copyPath, "copy"); status != 0)
         return status;
     if (saveDocument(c.user.get(), copyPath.c_str()) != 0) {
         printLine("Unable to open file :%s\n", copyPath.c_str());
@@ -224,7 +225,7 @@ ZELKOR_STATUS resolvedCopy(Conversion& c, XmlDocPtr& copy) {
 // The peppered document of the user's pages; recordPages lists them for the way back.
 ZELKOR_STATUS buildPeppered(Conversion& c, uint8_t recordPages, std::string& peppered) {
     c.logText(ZELKOR_LOG_INFO, c.route.creatingPeppered);
-    if (ZELKOR_STATUS status = temporaryName(c, peppered); status != 0)
+    if (ZELKOR_STATUS status = temporaryName(c, peppered, "peppered"); status != 0)
         return status;
     if (c.route.route == HalPepperedRoute::Static || c.gStrProductName == "Ostrel") {
         ZELKOR_STATUS status = createPepperedXml(c.xsdPath.c_str(), c.user.get(), peppered.c_str(), recordPages);
@@ -240,7 +241,7 @@ ZELKOR_STATUS buildPeppered(Conversion& c, uint8_t recordPages, std::string& pep
     }
     xmlDoc* merged = copy ? copy.get() : c.user.get();
     std::string defaults, complete;
-    if (ZELKOR_STATUS status = temporaryName(c, defaults); status != 0)
+    if (ZELKOR_STATUS status = temporaryName(c, defaults, "default"); status != 0)
         return status;
     if (ZELKOR_STATUS status = xsdCreateDefaultXml(c.xsdPath.c_str(), defaults.c_str(), nullptr); status != 0) {
         c.logText(ZELKOR_LOG_ERROR, "Failed to create default xml file");
@@ -248,7 +249,7 @@ ZELKOR_STATUS buildPeppered(Conversion& c, uint8_t recordPages, std::string& pep
         return status;
     }
     c.logText(ZELKOR_LOG_INFO, "Successfully created default xml file");
-    if (ZELKOR_STATUS status = temporaryName(c, complete); status != 0)
+    if (ZELKOR_STATUS status = temporaryName(c, complete, "complete"); status != 0)
         return status;
     if (ZELKOR_STATUS status = comCreateCompleteXml(defaults.c_str(), merged, complete.c_str(), nullptr);
         status != 0) {
@@ -382,6 +383,8 @@ ZELKOR_STATUS halXml2bin(const HalFamily& family, ZELKOR_HAL_INSTANCE* hi, const
         halLog(family, handle, FN_XML2BIN, ZELKOR_LOG_ERROR, "Invalid Arguments **** FAILED ****");
         return HAL_INVALID_ARGUMENT;
     }
+    if (family.xmlRoute == nullptr)
+        return HAL_NOT_APPLICABLE;
     Conversion c{.family = family, .route = *family.xmlRoute, .handle = handle, .function = FN_XML2BIN};
     EngineSession session(c);
     return convertToBinary(c, xmlPath, third, output, context);
@@ -393,7 +396,7 @@ ZELKOR_STATUS halBin2xml(const HalFamily& family, ZELKOR_HAL_INSTANCE* hi, const
         return HAL_INVALID_HANDLE;
     ZELKOR_INSTANCE* handle = hi->handle;
     halLogEntry(family, handle, FN_BIN2XML);
-    if (!family.xmlRoute->convertsBack)
+    if (family.xmlRoute == nullptr || !family.xmlRoute->convertsBack)
         return HAL_FAILURE;
     if (templatePath == nullptr || outputPath == nullptr || image == nullptr) {
         halLog(family, handle, FN_BIN2XML, ZELKOR_LOG_ERROR, "Invalid Arguments **** FAILED ****");
