@@ -94,20 +94,20 @@ const SupportLookupTexts kCoreLookup{
 static_assert(sizeof(ZELKOR_SHARED_VARS::supportPath) == ZELKOR_XML_NAME_SIZE,
               "the XSD path and the XML path take buffers of one size");
 
-// The file zelkor_xml2xml wrote last.
+// The file zelkor_xml2xml wrote last, by device and inode: only that file skips the stamps again.
 struct WrittenFile {
     bool set = false;
     dev_t device = 0;
     ino_t inode = 0;
 };
-WrittenFile sResolvedFile;
+WrittenFile gIsUSEAttribProcessed;
 
 void markResolved(const char* path) {
     struct stat info {};
     if (stat(path, &info) == 0 && S_ISREG(info.st_mode))
-        sResolvedFile = {true, info.st_dev, info.st_ino};
+        gIsUSEAttribProcessed = {true, info.st_dev, info.st_ino};
     else
-        sResolvedFile = {};
+        gIsUSEAttribProcessed = {};
 }
 
 // The XSD's placement relative to the XML: a bare name or one that begins with '.' (and holds no ':') is
@@ -380,7 +380,7 @@ ZELKOR_STATUS xml2xml(const char* fn, const char* xmlName, const char* xsdName, 
         logLine(fn, ZELKOR_LOG_ERROR, "Unable to open file : %s", outName);
         return kFailure;
     }
-    XmlDocPtr copy(xmlReadMemory(text.data(), static_cast<int>(text.size()), gXmlName, nullptr, XML_PARSE_NONET));
+    XmlDocPtr copy = readXmlMemory(text, gXmlName);
     xmlNode* root = copy ? findXmlNode(copy.get(), "//MANUFACTURING") : nullptr;
     if (root == nullptr) {
         logLine(fn, ZELKOR_LOG_ERROR, "Failed to Parse %s ", outName);
@@ -451,8 +451,8 @@ ZELKOR_STATUS upMfgXmlValidation(const char* fn, const char* xmlName, const char
 
 bool stampsResolvedByXml2xml(const char* path) {
     struct stat info {};
-    return sResolvedFile.set && path != nullptr && stat(path, &info) == 0 && info.st_dev == sResolvedFile.device &&
-           info.st_ino == sResolvedFile.inode;
+    return gIsUSEAttribProcessed.set && path != nullptr && stat(path, &info) == 0 && info.st_dev == gIsUSEAttribProcessed.device &&
+           info.st_ino == gIsUSEAttribProcessed.inode;
 }
 
 extern "C" ZELKOR_STATUS zelkor_setVerboseFlag(void) {
