@@ -97,9 +97,12 @@ TEST_F(HalXmlTest, AnInstanceTheModulesDoNotHoldIs4) {
     }
 }
 
-// Copies every intermediate of a conversion before its scratch directory goes.
+// Copies every intermediate of a conversion before its scratch directory goes, and notes where that
+// directory was and who could enter it.
 std::string gKeepDir;
+std::vector<std::pair<fs::path, fs::perms>> gScratchDirs;
 void keepIntermediates(const std::string& directory) {
+    gScratchDirs.emplace_back(directory, fs::status(directory).permissions());
     for (const auto& entry : fs::directory_iterator(directory))
         fs::copy_file(entry.path(), fs::path(gKeepDir) / entry.path().filename(),
                       fs::copy_options::overwrite_existing);
@@ -117,6 +120,11 @@ TEST_F(HalXmlTest, EveryIntermediateIsValid) {
         {&kOstrel, "ostrel_user.xml", "ostrel.xsd", {"peppered"}},
         {&kQuenza, "quenza_user.xml", "quenza.xsd", {"copy", "default", "complete", "peppered"}},
     };
+    // The scratch directories go below TMPDIR, whatever the working directory.
+    fs::create_directory(work.file("tmp"));
+    const char* savedTmp = std::getenv("TMPDIR");
+    const std::string restoreTmp = savedTmp != nullptr ? savedTmp : "";
+    setenv("TMPDIR", (work.file("tmp") + "/").c_str(), 1);
     for (const IntermediateCase& c : cases) {
         SCOPED_TRACE(c.family->name);
         use(*c.family);
@@ -161,9 +169,19 @@ TEST_F(HalXmlTest, EveryIntermediateIsValid) {
                 wanted.erase(std::remove(wanted.begin(), wanted.end(), "copy"), wanted.end());
             std::sort(wanted.begin(), wanted.end());
             EXPECT_EQ(seen, wanted);
+            ASSERT_EQ(gScratchDirs.size(), 1u);
+            EXPECT_EQ(gScratchDirs[0].first.parent_path(), fs::path(work.file("tmp")));
+            EXPECT_EQ(gScratchDirs[0].second, fs::perms::owner_all);
+            EXPECT_FALSE(fs::exists(gScratchDirs[0].first));
+            gScratchDirs.clear();
         }
         ASSERT_EQ(close(), 0u);
     }
+    if (savedTmp != nullptr)
+        setenv("TMPDIR", restoreTmp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_TRUE(fs::is_empty(work.file("tmp")));
 }
 
 // The core records the handle of a conversion for the engine and forgets it when the handle closes.

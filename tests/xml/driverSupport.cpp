@@ -96,7 +96,8 @@ std::vector<std::string> Workspace::tmpEntries() const {
     return names;
 }
 
-RunResult Workspace::run(const std::vector<std::string>& steps, std::optional<std::string> support) const {
+RunResult Workspace::run(const std::vector<std::string>& steps, std::optional<std::string> support,
+                         std::optional<std::string> tmpDir) const {
     RunResult result;
     int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (watch < 0 || inotify_add_watch(watch, dir_.c_str(), IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO) < 0)
@@ -112,7 +113,7 @@ RunResult Workspace::run(const std::vector<std::string>& steps, std::optional<st
         close(pipeEnds[1]);
         if (chdir(dir_.c_str()) != 0)
             _exit(126);
-        setenv("TMPDIR", tmp_.c_str(), 1);
+        setenv("TMPDIR", tmpDir.value_or(tmp_).c_str(), 1);
         if (support)
             setenv("ZELKOR_SUPPORT_FILES", support->c_str(), 1);
         else

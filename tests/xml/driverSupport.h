@@ -39,8 +39,10 @@ class Workspace {
     // Entries of TMPDIR; empty after every run.
     std::vector<std::string> tmpEntries() const;
 
-    // Runs the driver with these steps; support: ZELKOR_SUPPORT_FILES (unset when nothing).
-    RunResult run(const std::vector<std::string>& steps, std::optional<std::string> support = std::nullopt) const;
+    // Runs the driver with these steps; support: ZELKOR_SUPPORT_FILES (unset when nothing); tmpDir: TMPDIR
+    // in place of the workspace's own.
+    RunResult run(const std::vector<std::string>& steps, std::optional<std::string> support = std::nullopt,
+                  std::optional<std::string> tmpDir = std::nullopt) const;
 
   private:
     std::string dir_;

@@ -148,3 +148,24 @@ TEST(FilesOfXml2xml, ResultReplacesOutNameWhole) {
 }
 
 } // namespace
+
+namespace {
+
+// Without a scratch directory no conversion starts, and none falls back to the working directory.
+TEST(FilesWithoutScratch, EveryConversionRefuses) {
+    Workspace ws;
+    for (const char* name : {"ostrel_user.xml", "ostrel.xsd", "quenza_user.xml", "quenza.xsd"})
+        ws.fixture(name);
+    RunResult r = ws.run({"open", "5", "-", "xml2bin", "ostrel_user.xml", "-", "a.bin", "close", "setxsd", "quenza.xsd",
+                          "open", "6", "-", "xml2bin", "quenza_user.xml", "-", "b.bin", "validate", "quenza_user.xml",
+                          "-"},
+                         std::nullopt, ws.file("missing"));
+    EXPECT_EQ(stepStatuses(r.output, "xml2bin"), (std::vector<long>{1, 1})) << r.output;
+    EXPECT_EQ(stepStatus(r.output, "validate"), 1) << r.output;
+    std::vector<std::string> created = r.created;
+    std::sort(created.begin(), created.end());
+    EXPECT_EQ(created, (std::vector<std::string>{"a.bin", "b.bin"}));
+    EXPECT_TRUE(r.deleted.empty());
+}
+
+} // namespace
