@@ -71,26 +71,25 @@ const char* optionXsd(const Conversion& c) {
     return name != nullptr && *name != '\0' ? name : nullptr;
 }
 
-// The user's XML: the name check, then the file as given, else the support-file lookup.
+bool nameAccepted(const Conversion& c, const char* xmlPath) {
+    if (contains(c, xmlPath, c.route.nameNeedle))
+        return true;
+    printLine("%s", c.route.badNameMessage);
+    c.logText(ZELKOR_LOG_ERROR, c.route.badNameLog != nullptr ? c.route.badNameLog : c.route.badNameMessage);
+    return false;
+}
+
+// The user's XML: the name check, then the file as given, else the support-file lookup. The family of
+// static pages checks the name before it starts the XML library, the other after.
 ZELKOR_STATUS locateXml(Conversion& c, const char* xmlPath) {
     const HalXmlRoute& r = c.route;
-    if (r.route == HalPepperedRoute::Static) {
-        if (!contains(c, xmlPath, r.nameNeedle)) {
-            printLine("%s", r.badNameMessage);
-            c.logText(ZELKOR_LOG_ERROR, r.badNameLog != nullptr ? r.badNameLog : r.badNameMessage);
-            return XML_BAD_NAME;
-        }
-        c.logText(ZELKOR_LOG_INFO, "Initializing the XML Library");
-        xmlInitParser();
-    } else {
-        c.logText(ZELKOR_LOG_INFO, "Initializing the XML Library");
-        xmlInitParser();
-        if (!contains(c, xmlPath, r.nameNeedle)) {
-            printLine("%s", r.badNameMessage);
-            c.logText(ZELKOR_LOG_ERROR, r.badNameLog != nullptr ? r.badNameLog : r.badNameMessage);
-            return XML_BAD_NAME;
-        }
-    }
+    const bool nameFirst = r.route == HalPepperedRoute::Static;
+    if (nameFirst && !nameAccepted(c, xmlPath))
+        return XML_BAD_NAME;
+    c.logText(ZELKOR_LOG_INFO, "Initializing the XML Library");
+    xmlInitParser();
+    if (!nameFirst && !nameAccepted(c, xmlPath))
+        return XML_BAD_NAME;
     c.log(ZELKOR_LOG_INFO, r.checkingXml, xmlPath);
     if (fileReadable(xmlPath)) {
         c.gXmlFileName = xmlPath;
@@ -147,16 +146,21 @@ ZELKOR_STATUS locateXsdOfDynamicPages(Conversion& c) {
     return 0;
 }
 
+// The dynamic-page family's XML and XSD.
+ZELKOR_STATUS retrieveXsdFromXml(Conversion& c, const char* xmlPath) {
+    ZELKOR_STATUS status = locateXml(c, xmlPath);
+    return status != 0 ? status : locateXsdOfDynamicPages(c);
+}
+
 ZELKOR_STATUS locateAndParse(Conversion& c, const char* xmlPath, const char* third) {
     const bool dynamic = c.route.route == HalPepperedRoute::Dynamic;
-    if (dynamic)
+    if (dynamic) {
         c.logText(ZELKOR_LOG_INFO, "Retrieving XML and XSD files");
-    ZELKOR_STATUS status = locateXml(c, xmlPath);
-    if (status == 0 && dynamic)
-        status = locateXsdOfDynamicPages(c);
-    if (status != 0) {
-        if (dynamic)
+        if (ZELKOR_STATUS status = retrieveXsdFromXml(c, xmlPath); status != 0) {
             c.logText(ZELKOR_LOG_ERROR, "Failed to retrieve XML and XSD files");
+            return status;
+        }
+    } else if (ZELKOR_STATUS status = locateXml(c, xmlPath); status != 0) {
         return status;
     }
     c.log(ZELKOR_LOG_INFO, c.route.parsingXml, c.gXmlFileName.c_str());
@@ -227,12 +231,19 @@ ZELKOR_STATUS buildPeppered(Conversion& c, uint8_t recordPages, std::string& pep
     c.logText(ZELKOR_LOG_INFO, c.route.creatingPeppered);
     if (ZELKOR_STATUS status = temporaryName(c, peppered, "peppered"); status != 0)
         return status;
-    if (c.route.route == HalPepperedRoute::Static || c.gStrProductName == "Ostrel") {
+    if (c.route.route == HalPepperedRoute::Static) {
         ZELKOR_STATUS status = createPepperedXml(c.xsdPath.c_str(), c.user.get(), peppered.c_str(), recordPages);
         if (status != 0)
-            c.logText(ZELKOR_LOG_ERROR, c.route.route == HalPepperedRoute::Static ? c.route.binaryFailed
-                                                                                   : "Creating peppered XML **** FAILED ****");
+            c.logText(ZELKOR_LOG_ERROR, c.route.binaryFailed);
         return status;
+    }
+    if (c.gStrProductName == "Ostrel") {
+        // The direct build for a document of the family whose pages the XSD fixes; its failure is 1.
+        if (createPepperedXml(c.xsdPath.c_str(), c.user.get(), peppered.c_str(), recordPages) == 0)
+            return 0;
+        c.logText(ZELKOR_LOG_ERROR, recordPages != 0 ? "Failed to create peppered xml"
+                                                     : "Creating peppered XML **** FAILED ****");
+        return 1;
     }
     XmlDocPtr copy;
     if (recordPages == 0) {

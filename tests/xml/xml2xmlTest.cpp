@@ -263,3 +263,19 @@ TEST(Boundary, UndeclaredPageIsAStatusNotACrash) {
 }
 
 } // namespace
+
+namespace {
+
+// A document of product Ostrel whose direct build fails: the Ostrel module passes the engine's status on,
+// the Quenza module answers 1.
+TEST(Boundary, DirectBuildFailureOnEitherHandle) {
+    Workspace ws;
+    ws.fixture("ostrel_user.xml");
+    ws.fixture("ostrel.xsd");
+    ws.write("wide.xml", replaced(ws.read("ostrel_user.xml"), ">4660<", ">99999999999<"));
+    RunResult r = ws.run({"open", "5", "-", "xml2bin", "wide.xml", "-", "a.bin", "close", "setxsd", "ostrel.xsd",
+                          "open", "6", "-", "xml2bin", "wide.xml", "-", "b.bin", "close"});
+    EXPECT_EQ(stepStatuses(r.output, "xml2bin"), (std::vector<long>{40, 1})) << r.output;
+}
+
+} // namespace
