@@ -35,7 +35,7 @@ bool fileReadable(const char* path) {
 bool copyBounded(char* buffer, std::size_t capacity, const std::string& text) {
     if (buffer == nullptr || text.size() + 1 > capacity)
         return false;
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    std::memmove(buffer, text.c_str(), text.size() + 1);
     return true;
 }
 
