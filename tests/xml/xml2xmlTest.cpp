@@ -279,3 +279,31 @@ TEST(Boundary, DirectBuildFailureOnEitherHandle) {
 }
 
 } // namespace
+
+namespace {
+
+// A null path or file is refused with 5 before anything is looked up, parsed or written.
+TEST(Boundary, NullPathsAndFilesAre5) {
+    Workspace ws;
+    quenzaFiles(ws);
+    ws.fixture("ostrel_user.xml");
+    ws.fixture("ostrel.xsd");
+    for (const char* code : {"5", "6"}) {
+        SCOPED_TRACE(code);
+        RunResult r = ws.run({"setxsd", "quenza.xsd", "open", code, "-", "xml2bin", "-", "-", "a.bin", "xml2bin",
+                              "ostrel_user.xml", "-", "-", "bin2xml", "-", "b.xml", "a.bin", "bin2xml",
+                              "ostrel_user.xml", "-", "a.bin", "bin2xml", "ostrel_user.xml", "b.xml", "-"});
+        EXPECT_EQ(stepStatuses(r.output, "xml2bin"), (std::vector<long>{5, 5})) << r.output;
+        EXPECT_EQ(stepStatuses(r.output, "bin2xml"), (std::vector<long>{5, 5, 5})) << r.output;
+        EXPECT_FALSE(ws.exists("b.xml"));
+        EXPECT_TRUE(ws.tmpEntries().empty());
+    }
+    RunResult r = ws.run({"xml2xml", "-", "-", "res.xml", "xml2xml", "quenza_user.xml", "-", "-", "validate", "-",
+                          "-", "resolve", "-", "-", "0", "retrieve", "-"});
+    EXPECT_EQ(stepStatuses(r.output, "xml2xml"), (std::vector<long>{5, 5})) << r.output;
+    EXPECT_EQ(stepStatus(r.output, "validate"), 5) << r.output;
+    EXPECT_EQ(stepStatus(r.output, "resolve"), 5) << r.output;
+    EXPECT_EQ(stepStatus(r.output, "retrieve"), 5) << r.output;
+}
+
+} // namespace
