@@ -169,7 +169,7 @@ ZELKOR_STATUS convertBack(const char* userXmlPath, const char* outputXmlPath, FI
         fileNameMissing();
         return STATUS_NULL_ARGUMENT;
     }
-    XmlDocPtr peppered(xmlReadFile(pepperedXmlPath, nullptr, XML_PARSE_NONET));
+    XmlDocPtr peppered = readXmlFile(pepperedXmlPath);
     if (!peppered)
         return parseFailed(pepperedXmlPath);
     std::optional<std::string> location = getSchemaNameFromXmlFile(peppered.get());
@@ -199,7 +199,7 @@ ZELKOR_STATUS convertBack(const char* userXmlPath, const char* outputXmlPath, FI
             if (std::optional<std::string> value = xmlProp(pepperedRoot, attribute))
                 xmlSetProp(root, xmlStr(attribute), xmlStr(value->c_str()));
 
-    XmlDocPtr user(xmlReadFile(userXmlPath, nullptr, XML_PARSE_NONET));
+    XmlDocPtr user = readXmlFile(userXmlPath);
     if (!user)
         return parseFailed(userXmlPath);
     // The user's page elements by name: the first element of that name anywhere, as "//name" selects.
@@ -318,7 +318,7 @@ ZELKOR_STATUS updateNodePropertiesWithBinaryData(xmlNode* pepperedFirstChild, xm
 int is_valid(xmlDoc* document, const char* xsdPath) {
     if (xsdPath == nullptr)
         return 1;
-    XmlDocPtr schemaDocument(xmlReadFile(xsdPath, nullptr, XML_PARSE_NONET));
+    XmlDocPtr schemaDocument = readXmlFile(xsdPath);
     if (!schemaDocument)
         return 1;
     XmlSchemaParserCtxtPtr parser(xmlSchemaNewDocParserCtxt(schemaDocument.get()));

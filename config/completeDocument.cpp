@@ -168,7 +168,7 @@ ZELKOR_STATUS comMordifyCompleteXml(xmlDoc* userDocument, xmlDoc* defaultDocumen
 ZELKOR_STATUS buildComplete(const char* defaultName, xmlDoc* userDocument, const char* completeName) {
     if (defaultName == nullptr || userDocument == nullptr || completeName == nullptr)
         return STATUS_NULL_ARGUMENT;
-    XmlDocPtr defaults(xmlReadFile(defaultName, nullptr, XML_PARSE_NONET));
+    XmlDocPtr defaults = readXmlFile(defaultName);
     if (!defaults || xmlDocGetRootElement(defaults.get()) == nullptr)
         return STATUS_XML_PARSE;
     if (ZELKOR_STATUS status = createOutputFile(completeName); status != STATUS_OK)

@@ -281,7 +281,7 @@ ZELKOR_STATUS buildDynamic(const char* xsdName, const char* completeName, const 
     carry.gStrSchemaFilename.clear();
     if (xsdName == nullptr || completeName == nullptr || outName == nullptr)
         return STATUS_NULL_ARGUMENT;
-    XmlDocPtr complete(xmlReadFile(completeName, nullptr, XML_PARSE_NONET));
+    XmlDocPtr complete = readXmlFile(completeName);
     if (!complete || !nameIs(xmlDocGetRootElement(complete.get()), "MANUFACTURING"))
         return STATUS_XML_PARSE;
     std::string schemaPath;

@@ -16,12 +16,8 @@
 
 namespace pageengine {
 
-// Supplies the value of a field marked QUERY. *value points to a malloc'd buffer of at least
-// queryValueBufferSize(length) bytes holding the element's text (or zeroes), NUL terminated; the callback
-// writes the answer into it, or replaces it by another malloc'd, NUL-terminated buffer after freeing the
-// one it was given. The engine frees whatever *value holds afterwards. typeName is the element's type;
-// length the field's LENGTH, or 0 when the type came from the XSD. A non-zero status ends the resolution.
-typedef ZELKOR_STATUS (*QUERY_VALUE_CALLBACK)(void* context, char** value, const char* typeName, uint32_t length);
+// The caller's supplier of QUERY values (zelkor.h); the engine frees whatever *value holds afterwards.
+using QUERY_VALUE_CALLBACK = ::QUERY_VALUE_CALLBACK;
 
 // Room for the longest valid answer to a field of this LENGTH (hexadecimal digits, a dotted address, a
 // decimal value or a text), with a "0x" prefix and the terminator.

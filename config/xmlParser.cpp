@@ -169,7 +169,7 @@ ZELKOR_STATUS parsePages(const char* path, const char* rootCheckSwitch, void* co
         engineLog(FUNCTION_XML2BIN, ZELKOR_LOG_ERROR, "File Name missing.\n");
         return STATUS_NULL_ARGUMENT;
     }
-    XmlDocPtr document(xmlReadFile(path, nullptr, XML_PARSE_NONET));
+    XmlDocPtr document = readXmlFile(path);
     if (!document) {
         engineLog(FUNCTION_XML2BIN, ZELKOR_LOG_ERROR, "LIBXML2 failed to parse the XML file %s.\n", path);
         return STATUS_XML_PARSE;

@@ -31,6 +31,16 @@ using XmlXPathContextPtr = std::unique_ptr<xmlXPathContext, XmlXPathContextFree>
 using XmlXPathObjectPtr = std::unique_ptr<xmlXPathObject, XmlXPathObjectFree>;
 using XmlCharPtr = std::unique_ptr<xmlChar, XmlCharFree>;
 
+// Every document the library reads goes through here: never from the network, whatever the file names.
+inline XmlDocPtr readXmlFile(const char* path, int options = 0) {
+    return XmlDocPtr(xmlReadFile(path, nullptr, options | XML_PARSE_NONET));
+}
+
+inline XmlDocPtr readXmlMemory(const std::string& text, const char* baseName, int options = 0) {
+    return XmlDocPtr(xmlReadMemory(text.data(), static_cast<int>(text.size()), baseName, nullptr,
+                                   options | XML_PARSE_NONET));
+}
+
 inline const xmlChar* xmlStr(const char* text) {
     return reinterpret_cast<const xmlChar*>(text);
 }

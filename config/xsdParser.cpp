@@ -1,6 +1,7 @@
 #include "config/xsdParser.h"
 
 #include "config/pageRecords.h"
+#include "core/supportFiles.h"
 
 #include <libxml/hash.h>
 #include <libxml/schemasInternals.h>
@@ -76,7 +77,7 @@ ZELKOR_STATUS XsdSchema::load(const std::string& path, std::unique_ptr<XsdSchema
     out.reset();
     try {
         auto schema = std::unique_ptr<XsdSchema>(new XsdSchema());
-        schema->document_.reset(xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET));
+        schema->document_ = readXmlFile(path.c_str());
         if (!schema->document_)
             return 41;
         schema->parser_.reset(xmlSchemaNewDocParserCtxt(schema->document_.get()));
@@ -227,27 +228,15 @@ std::optional<uint64_t> xsdOccurrences(const xmlNode* declaration) {
     return std::strtoull(text->c_str(), nullptr, 10);
 }
 
+// The builders' schema lookup writes nothing of its own: their callers report the status.
+constexpr SupportLookupTexts kSchemaLookup{.module = nullptr,
+                                          .function = nullptr,
+                                          .type = 0,
+                                          .refusesDirectories = false,
+                                          .capacity = SUPPORT_PATH_SIZE};
+
 ZELKOR_STATUS fetchFileFromEnvironmantVariable(const char* name, std::string& path) {
-    const char* directory = std::getenv("ZELKOR_SUPPORT_FILES");
-    if (directory == nullptr)
-        return 52;
-    std::string_view base(directory);
-    std::string_view file(name != nullptr ? name : "");
-    const bool separator = base.empty() || (base.back() != '/' && base.back() != '\\');
-    std::string joined;
-    joined.reserve(base.size() + 1 + file.size());
-    joined.append(base.data(), base.size());
-    if (separator)
-        joined.push_back('/');
-    joined.append(file.data(), file.size());
-    if (joined.size() + 1 > SUPPORT_PATH_SIZE)
-        return 58;
-    FILE* found = std::fopen(joined.c_str(), "r");
-    if (found == nullptr)
-        return 53;
-    std::fclose(found);
-    path = std::move(joined);
-    return 0;
+    return lookupSupportFile(name, kSchemaLookup, nullptr, path);
 }
 
 ZELKOR_STATUS resolveSchemaPath(const char* name, std::string& path) {

@@ -671,6 +671,9 @@ extern "C" ZELKOR_STATUS zelkor_close(ZELKOR_INSTANCE* handle) {
         return kFailure;
     }
     freeResources(handle);
+    // The page engine must not keep a handle that is gone: it falls back to the library's own search.
+    if (gPtrZelkorHandleXml == handle)
+        gPtrZelkorHandleXml = nullptr;
     return 0;
 }
 

@@ -426,6 +426,14 @@ ZELKOR_STATIC_ASSERT(sizeof(MFG_PAGE_HEADER) == 8, "MFG_PAGE_HEADER is 8 bytes")
 ZELKOR_STATIC_ASSERT(offsetof(MFG_PAGE_HEADER, length) == 4, "MFG_PAGE_HEADER layout");
 ZELKOR_STATIC_ASSERT(offsetof(MFG_PAGE_HEADER, pageId) == 6, "MFG_PAGE_HEADER layout");
 
+/* Supplies the value of a field marked QUERY. *value points to a malloc'd, NUL-terminated buffer holding the
+ * element's text (or zeroes), with room for the longest valid answer to a field of that LENGTH; the callback
+ * writes the answer into it, or frees it and stores another malloc'd, NUL-terminated buffer. typeName is the
+ * element's type; length the field's LENGTH, or 0 when the type came from the XSD. A non-zero status ends
+ * the resolution with that status. */
+typedef ZELKOR_STATUS (*QUERY_VALUE_CALLBACK)(void* context, char** value, const char* typeName,
+                                              uint32_t length);
+
 /* ==== end section: configuration region format ==== */
 
 /* ==== section: instance and operations ==== */
@@ -640,6 +648,35 @@ ZELKOR_API ZELKOR_STATUS zelkor_readManufacturingPage(ZELKOR_INSTANCE* handle, Z
 ZELKOR_API ZELKOR_STATUS zelkor_testRegion(ZELKOR_INSTANCE* handle);
 
 /* ==== end section: instance and operations ==== */
+
+/* ==== section: configuration XML without a handle ==== */
+
+/* Bytes of gXmlName and of the option block's file-name buffer. */
+#define ZELKOR_XML_NAME_SIZE 5000
+
+/* The resolved path of the XML file of the current conversion. */
+ZELKOR_API extern char gXmlName[ZELKOR_XML_NAME_SIZE];
+
+/* Switches of the page engine; set once, never cleared. Verbose prints each page header while an image is
+ * written; unit keeps only pages with UNIT="TRUE", general only pages without UNIT. */
+ZELKOR_API ZELKOR_STATUS zelkor_setVerboseFlag(void);
+ZELKOR_API ZELKOR_STATUS zelkor_setUnitFlag(void);
+ZELKOR_API ZELKOR_STATUS zelkor_setGeneralFlag(void);
+
+/* Finds a bare file name under ZELKOR_SUPPORT_FILES; outPath holds ZELKOR_XML_NAME_SIZE bytes.
+ * 0, 5, 52, 53, 58. */
+ZELKOR_API ZELKOR_STATUS zelkor_retrieveFileFromEnv(const char* name, char* outPath);
+/* Resolves the XML into gXmlName and its XSD (xsdName, else its schema location) into
+ * gSharedVars.supportPath. 0, 1, 5, 36, 40, 41, 60, 61. */
+ZELKOR_API ZELKOR_STATUS zelkor_retrieveXsdFromXml(const char* xmlName, const char* xsdName, uint8_t quiet);
+/* Writes the user's XML, valid under its XSD, with its QUERY, USE and FORMAT stamps resolved, to outName
+ * and reports the chip type of its Product (2, 4 or 5). outName is replaced only by a complete result. */
+ZELKOR_API ZELKOR_STATUS zelkor_xml2xml(const char* xmlName, const char* xsdName, const char* outName,
+                                        QUERY_VALUE_CALLBACK queryCallback, uint32_t* outChipType);
+/* Validates a manufacturing XML: its schema, then its FORMAT stamps. */
+ZELKOR_API ZELKOR_STATUS zelkor_upMfgXmlValidation(const char* xmlName, const char* xsdName);
+
+/* ==== end section: configuration XML without a handle ==== */
 
 ZELKOR_END_C
 

@@ -18,6 +18,10 @@ extern LL_LIST* gZelkorInstanceList;
 // zelkor_xml2bin or zelkor_bin2xml.
 extern ZELKOR_INSTANCE* gPtrZelkorHandleXml;
 
+// Whether a file is the one zelkor_xml2xml wrote last (same device and inode): its USE and FORMAT stamps
+// are resolved already.
+bool stampsResolvedByXml2xml(const char* path);
+
 // Registers the seven built-in modules; 1 when any registration failed.
 ZELKOR_STATUS registerLibs();
 // Bind the handle's interface and hardware slots by name: 0, or 10 / 11.

@@ -7,6 +7,7 @@
 #include "core/zelkor.h"
 #include "hal/zelkorHalRegionOps.h"
 #include "hal/zelkorHalTopology.h"
+#include "hal/zelkorHalXml.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -123,6 +124,9 @@ struct HalFamily {
     const HalRegionData* regionOps;
     // Phys, ports, devices, route table, zones and phy reset.
     const HalTopology* topology;
+
+    // XML conversions (zelkorHalXml.h).
+    const HalXmlRoute* xmlRoute;
 };
 
 // ---- common routines ----
@@ -230,6 +234,14 @@ template <const HalFamily& Family> struct HalOps {
     static ZELKOR_STATUS setSmartCli(ZELKOR_HAL_INSTANCE* hi) { return halSetSmartCli(Family, hi); }
     static ZELKOR_STATUS resetExpander(ZELKOR_HAL_INSTANCE* hi, uint8_t kind) {
         return halResetExpander(Family, hi, kind);
+    }
+    static ZELKOR_STATUS xml2bin(ZELKOR_HAL_INSTANCE* hi, const char* xmlPath, const char* third, FILE* output,
+                                 void* context) {
+        return halXml2bin(Family, hi, xmlPath, third, output, context);
+    }
+    static ZELKOR_STATUS bin2xml(ZELKOR_HAL_INSTANCE* hi, const char* templatePath, const char* outputPath,
+                                 FILE* image) {
+        return halBin2xml(Family, hi, templatePath, outputPath, image);
     }
 };
 

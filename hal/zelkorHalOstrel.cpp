@@ -111,6 +111,7 @@ const HalFamily kOstrel{
     .chipResetTextsNameKey = false,
     .regionOps = &kOstrelRegionData,
     .topology = &kOstrelTopology,
+    .xmlRoute = &kOstrelXmlRoute,
 };
 
 using Ops = HalOps<kOstrel>;
@@ -133,8 +134,8 @@ const HalOperation kOperations[] = {
     {"zelkor_hal_setSmartCli", halGeneric(Ops::setSmartCli)},
     {"zelkor_hal_resetExpander", halGeneric(Ops::resetExpander)},
     {"zelkor_hal_resetPhy", halGeneric(Topology::resetPhy)},
-    HAL_NOT_BUILT(kOstrel, zelkor_hal_xml2bin),
-    HAL_NOT_BUILT(kOstrel, zelkor_hal_bin2xml),
+    {"zelkor_hal_xml2bin", halGeneric(Ops::xml2bin)},
+    {"zelkor_hal_bin2xml", halGeneric(Ops::bin2xml)},
     HAL_FIXED(kOstrel, zelkor_hal_testPhy, HAL_FAILURE),
     {"zelkor_hal_fwExpanderValidation", halGeneric(RegionOps::fwExpander)},
     {"zelkor_hal_fwChecksumValidation", halGeneric(RegionOps::fwChecksum)},

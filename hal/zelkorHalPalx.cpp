@@ -110,6 +110,7 @@ const HalFamily kPalx{
     .chipResetTextsNameKey = true,
     .regionOps = &kPalxRegionData,
     .topology = &kPalxTopology,
+    .xmlRoute = &kPalxXmlRoute,
 };
 
 using Ops = HalOps<kPalx>;
@@ -130,8 +131,8 @@ const HalOperation kOperations[] = {
     HAL_FIXED(kPalx, zelkor_hal_getZonePermissions, HAL_UNSUPPORTED_EXPANDER),
     {"zelkor_hal_resetExpander", halGeneric(Ops::resetExpander)},
     {"zelkor_hal_resetPhy", halGeneric(Topology::resetPhy)},
-    HAL_NOT_BUILT(kPalx, zelkor_hal_xml2bin),
-    HAL_FIXED(kPalx, zelkor_hal_bin2xml, HAL_FAILURE),
+    {"zelkor_hal_xml2bin", halGeneric(Ops::xml2bin)},
+    {"zelkor_hal_bin2xml", halGeneric(Ops::bin2xml)},
     HAL_FIXED(kPalx, zelkor_hal_testPhy, HAL_FAILURE),
     {"zelkor_hal_bootRecordValidation", halGeneric(RegionOps::bootRecord)},
     {"zelkor_hal_fwExpanderValidation", halGeneric(RegionOps::fwExpander)},

@@ -113,6 +113,7 @@ const HalFamily kQuenza{
     .chipResetTextsNameKey = false,
     .regionOps = &kQuenzaRegionData,
     .topology = &kQuenzaTopology,
+    .xmlRoute = &kQuenzaXmlRoute,
 };
 
 using Ops = HalOps<kQuenza>;
@@ -136,8 +137,8 @@ const HalOperation kOperations[] = {
     {"zelkor_hal_downloadRamdebug", halGeneric(RegionOps::ramdebug)},
     {"zelkor_hal_resetExpander", halGeneric(Ops::resetExpander)},
     {"zelkor_hal_resetPhy", halGeneric(Topology::resetPhy)},
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_xml2bin),
-    HAL_NOT_BUILT(kQuenza, zelkor_hal_bin2xml),
+    {"zelkor_hal_xml2bin", halGeneric(Ops::xml2bin)},
+    {"zelkor_hal_bin2xml", halGeneric(Ops::bin2xml)},
     HAL_FIXED(kQuenza, zelkor_hal_testPhy, HAL_FAILURE),
     {"zelkor_hal_fwExpanderValidation", halGeneric(RegionOps::fwExpander)},
     {"zelkor_hal_fwChecksumValidation", halGeneric(RegionOps::fwChecksum)},

@@ -126,7 +126,7 @@ TEST_F(HalTest, OperationsWithoutWorkAnswerTheirStatus) {
         {&kPalx, "zelkor_hal_getZonePermissions", 29},
         {&kOstrel, "zelkor_hal_getZonePermissions", 5}, // no row
         {&kPalx, "zelkor_hal_bin2xml", 1},
-        {&kQuenza, "zelkor_hal_bin2xml", 2},
+        {&kQuenza, "zelkor_hal_bin2xml", 5},             // no template
         {&kOstrel, "zelkor_hal_eraseRegion", 5},          // no region
         {&kQuenza, "zelkor_hal_downloadRamdebug", 2},     // the interface's answer, passed back
         {&kPalx, "zelkor_hal_bootRecordValidation", 5},   // no file
