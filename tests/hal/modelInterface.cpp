@@ -46,6 +46,8 @@ ZELKOR_STATUS ialUpload(void* instance, ZELKOR_REGION* region, uint32_t offset, 
     if (instance != &gModel || region == nullptr || file != nullptr || buffer == nullptr || size == 0)
         return 5;
     ++gModel.uploads;
+    if (gModel.watch && *gModel.watch == region->base + offset)
+        ++gModel.watched;
     if (gModel.record)
         gModel.calls.push_back({"upload", *region, offset, size, {}});
     if (const auto status = injected("upload", offset, region))
@@ -140,6 +142,8 @@ void ModelInterface::reset(zsim::Family family, uint32_t chipType) {
     record = true;
     uploads = 0;
     downloads = 0;
+    watch.reset();
+    watched = 0;
     designatedRegions = 1;
     heapList = false;
     listed = ZELKOR_EXPANDER_LIST{};

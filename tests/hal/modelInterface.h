@@ -42,6 +42,9 @@ struct ModelInterface {
     bool record = true;
     uint64_t uploads = 0;
     uint64_t downloads = 0;
+    // Uploads at one address, counted also while nothing is recorded.
+    std::optional<uint32_t> watch;
+    uint64_t watched = 0;
     // What the interface open sets in the handle.
     uint8_t designatedRegions = 1;
     // The expander list the interface hands out (one record of the model's chip type): this record itself,

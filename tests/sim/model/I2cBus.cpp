@@ -54,7 +54,8 @@ void Seeprom::stop(uint64_t now) {
     // A page write wraps inside its 32-byte page.
     if (!writeProtect)
         for (size_t i = 0; i < pending_.size(); ++i) {
-            const uint32_t at = (pendingAt_ & ~(kPage - 1)) | ((pendingAt_ + static_cast<uint32_t>(i)) & (kPage - 1));
+            const uint32_t at =
+                (pendingAt_ & ~(kPage - 1)) | ((pendingAt_ + static_cast<uint32_t>(i)) & (kPage - 1));
             bytes_[at & (kSize - 1)] = pending_[i];
         }
     pointer_ = (pendingAt_ + static_cast<uint32_t>(pending_.size())) & (kSize - 1);

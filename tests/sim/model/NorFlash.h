@@ -83,8 +83,20 @@ class NorChip {
     uint64_t cycles() const { return cycles_; }
 
   private:
-    enum class Mode { Array, Query, Autoselect, Status, Unlock1, Unlock2, ProgramSetup, EraseUnlock,
-                      EraseUnlock1, EraseUnlock2, IntelProgram, IntelErase };
+    enum class Mode {
+        Array,
+        Query,
+        Autoselect,
+        Status,
+        Unlock1,
+        Unlock2,
+        ProgramSetup,
+        EraseUnlock,
+        EraseUnlock1,
+        EraseUnlock2,
+        IntelProgram,
+        IntelErase
+    };
     void cycle(uint32_t busAddress, uint16_t data);
     void amdCycle(uint32_t busAddress, uint16_t data);
     void intelCycle(uint32_t busAddress, uint16_t data);

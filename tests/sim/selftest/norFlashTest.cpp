@@ -32,8 +32,8 @@ struct Bus {
 
 struct QueryCase {
     const char* part;
-    uint32_t queryAt;  // window offset of the 0x98 write
-    uint32_t stride;   // window bytes between query indexes
+    uint32_t queryAt; // window offset of the 0x98 write
+    uint32_t stride;  // window bytes between query indexes
     uint16_t commandSet;
     uint8_t sizeLog2;
     uint32_t busWord;
@@ -305,7 +305,8 @@ TEST(I2cSeeprom, PageWriteThenSequentialReadAndNackDuringTheWriteCycle) {
 
 TEST(I2cSeeprom, SoftResetEndsWithModelTimeUnlessStuck) {
     for (const bool stuck : {false, true}) {
-        auto enclosure = parseScenario(std::string("device sg0 palx\n") + (stuck ? " i2c-fault reset-stuck\n" : ""));
+        auto enclosure =
+            parseScenario(std::string("device sg0 palx\n") + (stuck ? " i2c-fault reset-stuck\n" : ""));
         Expander& e = *enclosure->devices[0]->expander;
         I2c bus{e};
         bus.w(0x24, 1);
