@@ -72,7 +72,8 @@ ZELKOR_STATUS ialDownload(void* instance, ZELKOR_REGION* region, uint32_t offset
     // Read every byte the size names, as a module that takes the size for a length would.
     ++gModel.downloads;
     if (gModel.record)
-        gModel.calls.push_back({"download", *region, offset, size, std::vector<uint8_t>(buffer, buffer + size)});
+        gModel.calls.push_back(
+            {"download", *region, offset, size, std::vector<uint8_t>(buffer, buffer + size)});
     if (const auto status = injected("download", offset, region))
         return *status;
     if (isFlash(region)) {

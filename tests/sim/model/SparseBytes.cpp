@@ -47,7 +47,8 @@ void SparseBytes::write(uint64_t offset, std::span<const uint8_t> in) {
         const size_t n = std::min<uint64_t>(in.size() - i, kChunk - at % kChunk);
         if (at >= size_)
             return;
-        const bool plain = std::all_of(in.begin() + i, in.begin() + i + n, [&](uint8_t b) { return b == fill_; });
+        const bool plain =
+            std::all_of(in.begin() + i, in.begin() + i + n, [&](uint8_t b) { return b == fill_; });
         if (!plain || chunks_.count(at / kChunk) != 0) {
             Chunk& chunk = chunkFor(at);
             for (size_t k = 0; k < n && at + k < size_; ++k)
