@@ -64,9 +64,10 @@ class FlashTest : public HalTest {
                 std::snprintf(text, sizeof text, "W 0x%X=0x%X", at, c.data[0]);
             else if (c.op == "download" && c.size == 2)
                 std::snprintf(text, sizeof text, "W 0x%X=0x%04X", at, c.data[0] | (c.data[1] << 8));
+            else if (c.size == 1)
+                std::snprintf(text, sizeof text, "%c 0x%X", c.op == "download" ? 'W' : 'R', at);
             else
-                std::snprintf(text, sizeof text, "%c 0x%X%s", c.op == "download" ? 'W' : 'R', at,
-                              c.size == 1 ? "" : ("/" + std::to_string(c.size)).c_str());
+                std::snprintf(text, sizeof text, "%c 0x%X/%u", c.op == "download" ? 'W' : 'R', at, c.size);
             out.push_back(text);
         }
         return out;

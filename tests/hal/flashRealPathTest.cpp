@@ -29,12 +29,13 @@ struct FamilyPath {
     const char* part;
     uint32_t window;
     uint32_t type;
-    const char* writeId; // buffer id of the memory writes
+    const char* writeId;    // buffer id of the memory writes
+    const char* firstCycle; // the part's first NOR cycle in the trace: bus address and data
 };
 
 const FamilyPath kPaths[] = {
-    {"Ostrel", "ostrel", "amd-x16-byte", 0x14000000, FLASH_TYPE_AMD_8BIT, "C2"},
-    {"Quenza", "quenza", "amd-x16-word", 0x10000000, FLASH_TYPE_AMD_16BIT, "C0"},
+    {"Ostrel", "ostrel", "amd-x16-byte", 0x14000000, FLASH_TYPE_AMD_8BIT, "C2", "0x55=0x98"},
+    {"Quenza", "quenza", "amd-x16-word", 0x10000000, FLASH_TYPE_AMD_16BIT, "C0", "0x2A=0x9898"},
 };
 
 std::string scenario(const FamilyPath& p) {
@@ -89,6 +90,12 @@ TEST_P(FlashRealPath, InBandIdentifiesAndErasesOneBlock) {
     EXPECT_EQ(cmds[1].at("cdb"), std::string("3B01") + p.writeId + hex8(p.window + 0x55) + "000100");
     EXPECT_EQ(cmds[1].at("out"), "98");
     EXPECT_EQ(cmds[2].at("cdb"), "3C01C0" + hex8(p.window + 0x10) + "000100");
+    // The part saw the query as one cycle (a word cycle with the byte on both lanes when strapped for words).
+    std::string firstNor;
+    for (const auto& e : sim::trace())
+        if (e.kind == "nor" && firstNor.empty())
+            firstNor = e.at("addr") + "=" + e.at("data");
+    EXPECT_EQ(firstNor, p.firstCycle);
 
     sim::clearTrace();
     testing::internal::CaptureStdout();
