@@ -6,6 +6,8 @@
 
 namespace {
 
+uint8_t sProgressByte = 0;
+
 enum class Op { Erase, Download, WholeChip };
 
 struct ProgramCase {
@@ -77,6 +79,8 @@ const P kAmdWord{{"amd-x16-word", 0}};
 const P kBoot{{"amd-bootblock-byte", 0}};
 const P kIntel{{"intel-0003-byte", 0}};
 const P kTwo{{"amd-x16-byte", 0}, {"intel-0003-byte", 0x100000}};
+const P kNonCfiAmd{{"noncfi-amd-5b", 0}};
+const P kNonCfiIntel{{"noncfi-intel-a6", 0}};
 constexpr uint32_t k16 = 0x20000000;
 
 INSTANTIATE_TEST_SUITE_P(
@@ -101,6 +105,13 @@ INSTANTIATE_TEST_SUITE_P(
         ProgramCase{"EraseAcrossRegions", kBoot, 0, Op::Erase, 0, 0x12000, 0, 0, 0x12000, 30, 0, ""},
         ProgramCase{"EraseAcrossTwoParts", kTwo, 0, Op::Erase, 0xF0000, 0x20000, 0, 0xF0000, 0x110000, 25, 0,
                     ""},
+        // Parts without CFI are driven with the command set their maker's codes stand for.
+        ProgramCase{"NonCfiAmdErase", kNonCfiAmd, 0, Op::Erase, 0x20000, 0x10000, 0, 0x20000, 0x30000, 25, 0,
+                    ""},
+        ProgramCase{"NonCfiAmdBootBlocks", kNonCfiAmd, 0, Op::Erase, 0x4000, 0x4000, 0, 0x4000, 0x8000, 25, 0,
+                    ""},
+        ProgramCase{"NonCfiIntelDownload", kNonCfiIntel, 0, Op::Download, 0x20000, 0x100, 0, 0x20000, 0x20100,
+                    8, 0, ""},
         ProgramCase{"IntelWholePart", kIntel, 0, Op::Erase, 0, kAvail, 0, 0, 0x100000, 0, 0, ""},
         ProgramCase{"SixteenBitAmdErase", kAmdWord, k16, Op::Erase, 0x20000, 0x20000, 0, 0x20000, 0x40000, 25,
                     2, ""},
@@ -135,6 +146,50 @@ TEST_F(FlashProgram, RefusesEmptyArgumentsWithoutAnAccess) {
     EXPECT_EQ(flash_performDownloading(&handle_, kOstrelWindow, 0, 1, nullptr, kAvail, 0), 1u);
     EXPECT_EQ(flash_performDownloading(&handle_, kOstrelWindow, 0, 0, &byte, kAvail, 0), 1u);
     EXPECT_TRUE(gModel.calls.empty());
+}
+
+// What an earlier binding found (a 16-bit bus, a larger flash) says nothing of the flash an operation meets.
+TEST_F(FlashProgram, EachOperationLearnsItsOwnFlash) {
+    parts({{"amd-2m-byte", 0}});
+    fill(0x200000);
+    ASSERT_EQ(flash_performErasing(&handle_, kOstrelWindow, 0x10000, 0x10000, kAvail), 0u);
+    EXPECT_EQ(gFlashInfo.AvailableFlash, 0x200000u);
+    parts(kAmdWord, k16);
+    uint32_t type = 0;
+    ASSERT_EQ(identify(&type), 0u);
+    ASSERT_EQ(gFlashInfo.BusIs16Bit, 1u);
+
+    parts(kAmd, 0); // now a 1 MiB part on an 8-bit bus
+    fill(0x200000);
+    const std::string out = printed([&] {
+        EXPECT_EQ(
+            flash_performDownloading(&handle_, kOstrelWindow, 0x100000, 0x10, &sProgressByte, kAvail, 0),
+            44u);
+    });
+    EXPECT_EQ(out, "\n\nERROR: Download size of 0x10 is greater than available flash of 0x100000 size\n");
+    EXPECT_EQ(gFlashInfo.BusIs16Bit, 0u);
+    ASSERT_EQ(flash_performErasing(&handle_, kOstrelWindow, 0x20000, 0x10000, kAvail), 0u);
+    const std::vector<uint8_t> got = image(0x40000);
+    for (uint32_t i = 0; i < got.size(); ++i)
+        ASSERT_EQ(got[i], i >= 0x20000 && i < 0x30000 ? 0xFF : pattern(i)) << std::hex << i;
+}
+
+// Erase-region bytes 0x3F, 0x00, 0x00, 0x01 describe 64 blocks of 64 KiB.
+TEST_F(FlashProgram, RegionBytesGiveBlockCountAndSize) {
+    zsim::NorPart p = *zsim::findNorPart("amd-x16-byte");
+    p.regions = {{0x10000, 64}};
+    p.size = 0x400000;
+    gModel.expander->setFlashParts({{p, 0}});
+    uint32_t type = 0;
+    ASSERT_EQ(identify(&type), 0u);
+    gModel.calls.clear();
+    uint16_t blocks = 0;
+    uint32_t size = 0;
+    ASSERT_EQ(flash_readRegionInfo(0, &blocks, &size), 0u);
+    EXPECT_EQ(blocks, 64u);
+    EXPECT_EQ(size, 0x10000u);
+    EXPECT_THAT(cycles(),
+                testing::ElementsAre("W 0xAA=0x98", "R 0x5C", "R 0x5A", "R 0x60", "R 0x5E", "W 0x0=0xF0"));
 }
 
 // The 16-bit program prefix goes to the unlock words, the data to the unit.

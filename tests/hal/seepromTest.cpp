@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 
 #include <numeric>
+#include <unistd.h>
 
 namespace {
 
@@ -264,6 +265,44 @@ TEST_F(Seeprom, ChecksumRuleForLongerImages) {
     EXPECT_EQ(exact[8192], 0);
     EXPECT_EQ(exact[8193], 0);
     EXPECT_EQ(sum(Bytes(exact.begin(), exact.begin() + 8192)), 0);
+}
+
+} // namespace
+
+namespace {
+
+// A FIFO read that failed is no byte of the record: the chunk is read again from its own offset.
+TEST_F(Seeprom, AFailedFifoReadIsNoData) {
+    gModel.failures = {{"upload", kI2c + 0x3C, 25, std::nullopt, 6, 1}}; // a byte of the first record chunk
+    ZELKOR_STATUS status = 0;
+    const Bytes got = upload(&status);
+    ASSERT_EQ(status, 0u);
+    const Bytes want = record(64);
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + 8191, want.begin()));
+}
+
+// The slot word read again for the slot itself: unreadable there, no slot is guessed.
+TEST_F(Seeprom, ASlotWordUnreadableAtTheSlotLookupFails) {
+    gModel.failures = {{"upload", zsim::kBootSlotRegister, 25, std::nullopt, 1, 1}};
+    const Bytes before = record(64);
+    EXPECT_EQ(download(Bytes(100, 0x5A)), 1u);
+    EXPECT_EQ(record(64), before);
+}
+
+TEST_F(Seeprom, UnmeasurableImagesAndUnwritableFilesFail) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "abcd", 4), 4);
+    ::close(fds[1]);
+    FILE* piped = fdopen(fds[0], "rb");
+    EXPECT_EQ(downloadBinaryToSeeprom(&handle_, 0x40300000, 0, 220, piped), 1u);
+    std::fclose(piped);
+    EXPECT_TRUE(gModel.calls.empty());
+
+    FILE* readOnly = std::fopen("/dev/null", "rb");
+    ASSERT_NE(readOnly, nullptr);
+    EXPECT_EQ(uploadSeepromToBinary(&handle_, 0x40300000, 0, 220, readOnly, nullptr), 1u);
+    std::fclose(readOnly);
 }
 
 } // namespace
