@@ -45,7 +45,11 @@ ZELKOR_STATUS ialUpload(void* instance, ZELKOR_REGION* region, uint32_t offset, 
                         uint8_t* buffer) {
     if (instance != &gModel || region == nullptr || file != nullptr || buffer == nullptr || size == 0)
         return 5;
-    gModel.calls.push_back({"upload", *region, offset, size, {}});
+    ++gModel.uploads;
+    if (gModel.watch && *gModel.watch == region->base + offset)
+        ++gModel.watched;
+    if (gModel.record)
+        gModel.calls.push_back({"upload", *region, offset, size, {}});
     if (const auto status = injected("upload", offset, region))
         return *status;
     std::vector<uint8_t> out;
@@ -66,7 +70,10 @@ ZELKOR_STATUS ialDownload(void* instance, ZELKOR_REGION* region, uint32_t offset
     if (instance != &gModel || region == nullptr || file != nullptr || buffer == nullptr || size == 0)
         return 5;
     // Read every byte the size names, as a module that takes the size for a length would.
-    gModel.calls.push_back({"download", *region, offset, size, std::vector<uint8_t>(buffer, buffer + size)});
+    ++gModel.downloads;
+    if (gModel.record)
+        gModel.calls.push_back(
+            {"download", *region, offset, size, std::vector<uint8_t>(buffer, buffer + size)});
     if (const auto status = injected("download", offset, region))
         return *status;
     if (isFlash(region)) {
@@ -133,6 +140,11 @@ void ModelInterface::reset(zsim::Family family, uint32_t chipType) {
     handle = nullptr;
     calls.clear();
     failures.clear();
+    record = true;
+    uploads = 0;
+    downloads = 0;
+    watch.reset();
+    watched = 0;
     designatedRegions = 1;
     heapList = false;
     listed = ZELKOR_EXPANDER_LIST{};

@@ -38,6 +38,13 @@ struct ModelInterface {
     ZELKOR_INSTANCE* handle = nullptr;
     std::vector<InterfaceCall> calls;
     std::vector<InterfaceFailure> failures;
+    // Calls are recorded only while record is set (a poll that runs millions of reads is only counted).
+    bool record = true;
+    uint64_t uploads = 0;
+    uint64_t downloads = 0;
+    // Uploads at one address, counted also while nothing is recorded.
+    std::optional<uint32_t> watch;
+    uint64_t watched = 0;
     // What the interface open sets in the handle.
     uint8_t designatedRegions = 1;
     // The expander list the interface hands out (one record of the model's chip type): this record itself,

@@ -1,5 +1,7 @@
 #include "model/AddressSpace.h"
 
+#include <algorithm>
+
 namespace zsim {
 
 Register& AddressSpace::defineRegister(uint32_t address, std::string name, uint32_t value,
@@ -18,14 +20,33 @@ Register* AddressSpace::findRegister(uint32_t address) {
 
 const Window* AddressSpace::windowFor(uint32_t address) const {
     for (const Window& window : windows_)
-        if (address - window.first < window.size)
+        if (!window.readAccess && address - window.first < window.size)
+            return &window;
+    return nullptr;
+}
+
+const Window* AddressSpace::deviceFor(uint32_t address) const {
+    for (const Window& window : windows_)
+        if (window.readAccess && address - window.first < window.size)
             return &window;
     return nullptr;
 }
 
 void AddressSpace::read(uint32_t address, std::span<uint8_t> out) const {
+    if (const Window* device = deviceFor(address); device != nullptr && !out.empty()) {
+        const uint32_t offset = address - device->first;
+        const size_t n = std::min<size_t>(out.size(), device->size - offset);
+        device->readAccess(offset, out.first(n));
+        if (n < out.size())
+            read(address + static_cast<uint32_t>(n), out.subspan(n));
+        return;
+    }
     for (size_t i = 0; i < out.size(); ++i) {
         const uint32_t at = address + static_cast<uint32_t>(i);
+        if (deviceFor(at) != nullptr) {
+            read(at, out.subspan(i));
+            return;
+        }
         if (const auto reg = registers_.find(at & ~3u); reg != registers_.end())
             out[i] = static_cast<uint8_t>(reg->second.value >> (8 * (at & 3u)));
         else if (const Window* window = windowFor(at); window != nullptr)
@@ -36,9 +57,21 @@ void AddressSpace::read(uint32_t address, std::span<uint8_t> out) const {
 }
 
 void AddressSpace::write(uint32_t address, std::span<const uint8_t> in) {
+    if (const Window* device = deviceFor(address); device != nullptr && !in.empty()) {
+        const uint32_t offset = address - device->first;
+        const size_t n = std::min<size_t>(in.size(), device->size - offset);
+        device->writeAccess(offset, in.first(n));
+        if (n < in.size())
+            write(address + static_cast<uint32_t>(n), in.subspan(n));
+        return;
+    }
     std::map<uint32_t, uint32_t> written; // register word -> the word as written
     for (size_t i = 0; i < in.size(); ++i) {
         const uint32_t at = address + static_cast<uint32_t>(i);
+        if (deviceFor(at) != nullptr) {
+            write(at, in.subspan(i));
+            break;
+        }
         if (const auto reg = registers_.find(at & ~3u); reg != registers_.end()) {
             uint32_t& word = written.try_emplace(reg->first, reg->second.value).first->second;
             const uint32_t shift = 8 * (at & 3u);

@@ -27,6 +27,10 @@ struct Window {
     uint32_t size = 0;
     std::function<uint8_t(uint32_t offset)> read;
     std::function<void(uint32_t offset, uint8_t value)> write;
+    // An access-level device: a transfer that starts inside the window is handed over whole, as one
+    // access (a FIFO read pops once, a busy flash part toggles once). Either both or neither are set.
+    std::function<void(uint32_t offset, std::span<uint8_t> out)> readAccess;
+    std::function<void(uint32_t offset, std::span<const uint8_t> in)> writeAccess;
 };
 
 class AddressSpace {
@@ -47,6 +51,7 @@ class AddressSpace {
 
   private:
     const Window* windowFor(uint32_t address) const;
+    const Window* deviceFor(uint32_t address) const;
 
     std::map<uint32_t, Register> registers_;
     std::vector<Window> windows_;

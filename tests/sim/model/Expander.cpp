@@ -147,15 +147,41 @@ std::optional<Family> familyFromName(const std::string& name) {
 }
 
 Expander::Expander(Family family)
-    : traits_(familyTraits(family)), flash_(0xFF, familyTraits(family).flashSize) {
+    : traits_(familyTraits(family)), flash_(0xFF, familyTraits(family).flashSize),
+      nor_(std::make_unique<NorBank>()), seeprom_(std::make_unique<Seeprom>()),
+      i2c_(std::make_unique<I2cController>(*seeprom_)) {
     if (!traits_.dataModeOnly)
         for (uint8_t id : kDesignatedIds)
             designated_.emplace(id, SparseBytes(0xFF, kDesignatedBufferSize));
-    space_.mapWindow(Window{
-        traits_.flashBase, traits_.flashSize, [this](uint32_t offset) { return flash_.get(offset); },
-        nullptr, // the flash ignores plain writes; a NOR command-set model can hook in here
-    });
+    Window flash{traits_.flashBase, traits_.flashSize, nullptr, nullptr, nullptr, nullptr};
+    flash.readAccess = [this](uint32_t offset, std::span<uint8_t> out) { nor_->read(offset, out); };
+    flash.writeAccess = [this](uint32_t offset, std::span<const uint8_t> in) { nor_->write(offset, in); };
+    space_.mapWindow(std::move(flash));
+    Window i2c{kI2cControllerBase, kI2cControllerSize, nullptr, nullptr, nullptr, nullptr};
+    i2c.readAccess = [this](uint32_t offset, std::span<uint8_t> out) { i2c_->read(offset, out); };
+    i2c.writeAccess = [this](uint32_t offset, std::span<const uint8_t> in) { i2c_->write(offset, in); };
+    space_.mapWindow(std::move(i2c));
     defineRegisters();
+    setFlashParts({{defaultNorPart(traits_.flashSize), 0}});
+}
+
+void Expander::setFlashParts(const std::vector<std::pair<NorPart, uint32_t>>& parts) {
+    nor_ = std::make_unique<NorBank>();
+    for (const auto& [part, base] : parts) {
+        auto chip = std::make_unique<NorChip>(part, base, flash_);
+        if (sink_)
+            chip->setSink(sink_);
+        nor_->add(std::move(chip));
+    }
+    const bool words = !parts.empty() && parts.front().first.width == NorWidth::X16Word;
+    space_.findRegister(kFlashBusRegister)->value = words ? kFlashBus16 : 0;
+}
+
+void Expander::setEventSink(std::function<void(const std::string&)> sink) {
+    sink_ = std::move(sink);
+    for (auto& chip : nor_->chips())
+        chip->setSink(sink_);
+    i2c_->setSink(sink_);
 }
 
 void Expander::defineRegisters() {
@@ -182,6 +208,8 @@ void Expander::defineRegisters() {
     if (t.flashControlAddress != 0)
         space_.defineRegister(t.flashControlAddress, "flash-control", 0, 0xFFFFFFFFu);
     space_.defineRegister(t.armControlAddress + 4, "arm-boot-address", 0, 0xFFFFFFFFu);
+    space_.defineRegister(kFlashBusRegister, "flash-bus", 0, 0xFFFFFFFFu);
+    space_.defineRegister(kBootSlotRegister, "boot-slot", 0, 0xFFFFFFFFu);
     space_.defineRegister(t.chipResetAddress, "chip-reset", 0, 0).onWrite = [this](uint32_t word) {
         if (word == traits_.chipResetKey)
             ++chipResets_;
@@ -408,7 +436,11 @@ Outcome Expander::readBuffer(uint8_t id, uint32_t offset, uint32_t length, std::
     // A read past the end of the buffer delivers what there is.
     const uint64_t count = std::min<uint64_t>(length, target->size - offset);
     out.resize(count);
-    target->store->read(target->offset + offset, out);
+    // The flash answers a buffer read the way it answers the window: in the mode its parts are in.
+    if (target->store == &flash_)
+        nor_->read(static_cast<uint32_t>(target->offset + offset), out);
+    else
+        target->store->read(target->offset + offset, out);
     return Outcome::Ok;
 }
 

@@ -6,12 +6,16 @@
 #define ZSIM_EXPANDER_H
 
 #include "model/AddressSpace.h"
+#include "model/I2cBus.h"
+#include "model/NorFlash.h"
 #include "model/SparseBytes.h"
 #include "model/Topology.h"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -50,6 +54,8 @@ const char* familyName(Family family);
 std::optional<Family> familyFromName(const std::string& name);
 
 inline constexpr uint32_t kIpStatusRegister = 0x424000C0u; // bit 6: no IP address configured
+inline constexpr uint32_t kFlashBusRegister = 0x2C000000u; // bits 29:28: the flash bus is 16 bits wide
+inline constexpr uint32_t kFlashBus16 = 0x20000000u;
 inline constexpr uint32_t kFlashTableEntrySize = 12;
 inline constexpr uint32_t kFirmwareHeaderSize = 84;
 inline constexpr size_t kEraseRequestLength = 12; // 12 bytes of 0xFF at offset 0 erase a buffer
@@ -130,6 +136,20 @@ class Expander {
     // Capacity of a data buffer, as a READ BUFFER descriptor reports it.
     Outcome bufferCapacity(uint8_t id, uint32_t& capacity) const;
 
+    // The NOR parts behind the flash window, each at its window offset (replacing the default part that
+    // fills the flash). The bus word follows the first part: 16 bits for a part strapped for words.
+    void setFlashParts(const std::vector<std::pair<NorPart, uint32_t>>& parts);
+    NorBank& norBank() { return *nor_; }
+    const NorBank& norBank() const { return *nor_; }
+    I2cController& i2c() { return *i2c_; }
+    const I2cController& i2c() const { return *i2c_; }
+    const Seeprom& seeprom() const { return *seeprom_; }
+    Seeprom& seeprom() { return *seeprom_; }
+    // Model time moves on with the program's sleeps (the SEEPROM's write cycle, the controller's reset).
+    void elapse(uint64_t microseconds) { i2c_->elapse(microseconds); }
+    // Where the NOR cycles and I2C transfers are reported (the preload's trace); null: nowhere.
+    void setEventSink(std::function<void(const std::string&)> sink);
+
     // A designated buffer of that size (at most 24 bits), erased; false for an id that names none.
     bool setDesignatedBufferSize(uint8_t id, uint32_t size);
 
@@ -174,6 +194,10 @@ class Expander {
     const FamilyTraits& traits_;
     AddressSpace space_;
     SparseBytes flash_;
+    std::unique_ptr<NorBank> nor_;
+    std::unique_ptr<Seeprom> seeprom_;
+    std::unique_ptr<I2cController> i2c_;
+    std::function<void(const std::string&)> sink_;
     mutable std::map<uint8_t, SparseBytes> designated_;
     std::map<uint16_t, std::vector<uint8_t>> pages_;
     uint64_t sasAddress_ = 0;

@@ -27,14 +27,35 @@ void SparseBytes::set(uint64_t offset, uint8_t value) {
     chunkFor(offset)[offset % kChunk] = value;
 }
 
+// Chunk by chunk: one lookup per chunk touched.
 void SparseBytes::read(uint64_t offset, std::span<uint8_t> out) const {
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = offset + i < size_ ? get(offset + i) : fill_;
+    size_t i = 0;
+    while (i < out.size()) {
+        const uint64_t at = offset + i;
+        const size_t n = std::min<uint64_t>(out.size() - i, kChunk - at % kChunk);
+        const auto found = at < size_ ? chunks_.find(at / kChunk) : chunks_.end();
+        for (size_t k = 0; k < n; ++k)
+            out[i + k] = found != chunks_.end() && at + k < size_ ? found->second[at % kChunk + k] : fill_;
+        i += n;
+    }
 }
 
 void SparseBytes::write(uint64_t offset, std::span<const uint8_t> in) {
-    for (size_t i = 0; i < in.size(); ++i)
-        set(offset + i, in[i]);
+    size_t i = 0;
+    while (i < in.size()) {
+        const uint64_t at = offset + i;
+        const size_t n = std::min<uint64_t>(in.size() - i, kChunk - at % kChunk);
+        if (at >= size_)
+            return;
+        const bool plain =
+            std::all_of(in.begin() + i, in.begin() + i + n, [&](uint8_t b) { return b == fill_; });
+        if (!plain || chunks_.count(at / kChunk) != 0) {
+            Chunk& chunk = chunkFor(at);
+            for (size_t k = 0; k < n && at + k < size_; ++k)
+                chunk[at % kChunk + k] = in[i + k];
+        }
+        i += n;
+    }
 }
 
 void SparseBytes::clear(uint64_t offset, uint64_t count) {

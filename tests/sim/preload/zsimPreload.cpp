@@ -97,6 +97,8 @@ World& world() {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
+void attachEvents(World& w);
+
 void ensureLoaded(World& w) {
     if (w.loaded)
         return;
@@ -119,6 +121,7 @@ void ensureLoaded(World& w) {
         std::fprintf(stderr, "zsim: %s\n", error.what());
         _exit(kScenarioExitCode);
     }
+    attachEvents(w);
 }
 
 World& loadedWorld() {
@@ -163,6 +166,22 @@ std::string hexField(const char* name, unsigned value) {
 
 std::string header(World& w, const char* kind) {
     return std::string(kind) + field("seq", static_cast<long long>(++w.sequence));
+}
+
+// The models' own events (NOR cycles, I2C transfers) become trace lines of their device: "KIND rest" from
+// the model turns into "KIND seq=N dev=sgN rest".
+void attachEvents(World& w) {
+    for (const auto& device : w.enclosure->devices) {
+        if (!device->expander)
+            continue;
+        const std::string name = device->name();
+        device->expander->setEventSink([&w, name](const std::string& event) {
+            const auto space = event.find(' ');
+            const std::string kind = event.substr(0, space);
+            const std::string rest = space == std::string::npos ? "" : event.substr(space);
+            traceLine(w, header(w, kind.c_str()) + " dev=" + name + rest);
+        });
+    }
 }
 
 // ---- paths ----
@@ -476,6 +495,10 @@ void recordSleep(const char* function, unsigned long long microseconds) {
     World& w = loadedWorld();
     Lock lock(w.mutex);
     traceLine(w, header(w, "sleep") + " fn=" + function + field("us", static_cast<long long>(microseconds)));
+    // The models' time moves on by the time asked for.
+    for (const auto& device : w.enclosure->devices)
+        if (device->expander)
+            device->expander->elapse(microseconds);
 }
 
 unsigned long long microsecondsOf(const struct timespec& t) {
@@ -518,6 +541,7 @@ ZSIM_EXPORT int zsim_loadScenario(const char* text) {
     Lock lock(w.mutex);
     try {
         w.enclosure = parseScenario(text != nullptr ? text : "", "scenario text");
+        attachEvents(w);
     } catch (const std::exception& error) {
         w.lastError = error.what();
         return -1;

@@ -172,7 +172,67 @@ struct DeviceBlock {
     std::vector<ByteWrite> buffers;
     std::vector<std::pair<uint8_t, uint32_t>> bufferSizes;
     Topology topology;
+    std::vector<std::pair<NorPart, uint32_t>> parts;
+    std::vector<std::pair<size_t, NorFault>> norFaults; // part index, fault
+    std::vector<I2cFault> i2cFaults;
+    std::vector<ByteWrite> seeprom;
 };
+
+// `flash-fault KIND [VALUES]`, for the part declared last (the default part when none is).
+NorFault parseNorFault(const Line& line) {
+    const std::string& kind = line.arg(0);
+    NorFault fault;
+    auto value = [&](size_t i) { return static_cast<uint32_t>(parseNumber(line, line.arg(i), UINT32_MAX)); };
+    if (kind == "stuck-bit") {
+        line.expectArgs(3, 3);
+        fault = {NorFaultKind::StuckBit, value(1), value(2) & 0xFF};
+    } else if (kind == "protected" || kind == "locked") {
+        line.expectArgs(2, 2);
+        fault = {kind == "locked" ? NorFaultKind::Locked : NorFaultKind::Protected, value(1), 0};
+    } else if (kind == "dq5-timeout" || kind == "endless-toggle") {
+        line.expectArgs(1, 1);
+        fault.kind = kind == "dq5-timeout" ? NorFaultKind::Dq5Timeout : NorFaultKind::EndlessToggle;
+    } else if (kind == "busy") {
+        line.expectArgs(2, 2);
+        fault = {NorFaultKind::Busy, 0, value(1)};
+    } else {
+        line.fail("unknown flash fault '" + kind +
+                  "' (stuck-bit, protected, locked, dq5-timeout, endless-toggle, busy)");
+    }
+    return fault;
+}
+
+// `i2c-fault KIND [VALUES] [skip=N] [count=N|always]`; a fault strikes every time unless counted.
+I2cFault parseI2cFault(const Line& line) {
+    static const std::map<std::string, std::pair<I2cFaultKind, size_t>> kinds{
+        {"nack", {I2cFaultKind::Nack, 0}},          {"write-protect", {I2cFaultKind::WriteProtect, 0}},
+        {"flip", {I2cFaultKind::FlipByte, 2}},      {"reset-stuck", {I2cFaultKind::ResetStuck, 0}},
+        {"busy-stuck", {I2cFaultKind::BusyStuck, 0}}, {"level-over", {I2cFaultKind::LevelOver, 0}},
+    };
+    const auto kind = kinds.find(line.arg(0));
+    if (kind == kinds.end())
+        line.fail("unknown i2c fault '" + line.arg(0) + "'");
+    I2cFault fault;
+    fault.kind = kind->second.first;
+    size_t next = 1;
+    if (kind->second.second == 2) {
+        fault.offset = static_cast<uint32_t>(parseNumber(line, line.arg(1), 0xFFFF));
+        fault.value = static_cast<uint32_t>(parseNumber(line, line.arg(2), 0xFF));
+        next = 3;
+    }
+    for (; next < line.args.size(); ++next) {
+        const std::string& option = line.args[next];
+        if (option.rfind("skip=", 0) == 0)
+            fault.skip = static_cast<uint32_t>(parseNumber(line, option.substr(5), UINT32_MAX));
+        else if (option == "count=always")
+            fault.count = 0;
+        else if (option.rfind("count=", 0) == 0)
+            fault.count = static_cast<uint32_t>(parseNumber(line, option.substr(6), UINT32_MAX));
+        else
+            line.fail("unknown fault option '" + option + "'");
+    }
+    return fault;
+}
 
 uint64_t defaultSasAddress(int number) {
     return 0x500A0B0C00000000ull + (static_cast<uint64_t>(number) << 8);
@@ -402,6 +462,30 @@ void applyDeviceKey(const Line& line, DeviceBlock& block) {
                                      static_cast<uint8_t>(parseNumber(line, line.arg(0), 0xFF)),
                                      std::move(bytes)});
         }
+    } else if (key == "flash-part") {
+        requireExpander(line, block);
+        if (line.args.size() != 1 && !(line.args.size() == 3 && line.args[1] == "at"))
+            line.fail("flash-part NAME [at OFFSET]");
+        const NorPart* part = findNorPart(line.arg(0));
+        if (part == nullptr)
+            line.fail("unknown flash part '" + line.arg(0) + "'");
+        const uint32_t at =
+            line.args.size() == 3 ? static_cast<uint32_t>(parseNumber(line, line.arg(2), UINT32_MAX)) : 0;
+        if (uint64_t{at} + part->size > familyTraits(*block.family).flashSize)
+            line.fail("flash part beyond the end of the flash");
+        block.parts.push_back({*part, at});
+    } else if (key == "flash-fault") {
+        requireExpander(line, block);
+        block.norFaults.push_back({block.parts.empty() ? 0 : block.parts.size() - 1, parseNorFault(line)});
+    } else if (key == "i2c-fault") {
+        requireExpander(line, block);
+        block.i2cFaults.push_back(parseI2cFault(line));
+    } else if (key == "seeprom") {
+        requireExpander(line, block);
+        ByteWrite write{static_cast<uint32_t>(parseNumber(line, line.arg(0), 0xFFFF)), 0, parseHexBytes(line, 1)};
+        if (write.where + write.bytes.size() > Seeprom::kSize)
+            line.fail("seeprom bytes beyond its end");
+        block.seeprom.push_back(std::move(write));
     } else if (key == "buffer") {
         requireExpander(line, block);
         block.buffers.push_back({static_cast<uint32_t>(parseNumber(line, line.arg(1), UINT32_MAX)),
@@ -433,6 +517,14 @@ std::unique_ptr<Device> buildDevice(DeviceBlock& block, const std::string& sourc
     }
     for (const ByteWrite& write : block.flash)
         expander->flash().write(write.where, write.bytes);
+    if (!block.parts.empty())
+        expander->setFlashParts(block.parts);
+    for (const auto& [index, fault] : block.norFaults)
+        expander->norBank().chips().at(index)->addFault(fault);
+    for (const I2cFault& fault : block.i2cFaults)
+        expander->i2c().addFault(fault);
+    for (const ByteWrite& write : block.seeprom)
+        std::copy(write.bytes.begin(), write.bytes.end(), expander->seeprom().bytes().begin() + write.where);
     if (*block.family != Family::Palx) {
         expander->setEthernet(block.ethernet);
         expander->setBoardName(block.boardName);

@@ -62,6 +62,22 @@ void describeExpander(std::ostringstream& out, const Expander& expander) {
         for (const auto& [offset, bytes] : store.runs())
             out << "buffer " << hexId(id, 2) << ' ' << hex32(static_cast<uint32_t>(offset)) << ' '
                 << toHex(bytes.data(), bytes.size()) << '\n';
+    for (const auto& chip : expander.norBank().chips())
+        out << "nor " << hex32(chip->base()) << ' ' << chip->part().name << ' ' << chip->modeName() << '\n';
+    const std::vector<uint8_t>& seeprom = expander.seeprom().bytes();
+    for (size_t at = 0; at < seeprom.size();) {
+        if (seeprom[at] == 0xFF) {
+            ++at;
+            continue;
+        }
+        size_t end = at;
+        while (end < seeprom.size() && seeprom[end] != 0xFF && end - at < 4096)
+            ++end;
+        out << "seeprom " << hex32(static_cast<uint32_t>(at)) << ' ' << toHex(&seeprom[at], end - at) << '\n';
+        at = end;
+    }
+    if (expander.i2c().transfers() != 0)
+        out << "i2c transfers=" << expander.i2c().transfers() << '\n';
     out << "resets chip=" << expander.chipResets() << " watchdog=" << expander.watchdogResets() << '\n';
     if (expander.armStops() != 0 || expander.armStarts() != 0)
         out << "arm stops=" << expander.armStops() << " starts=" << expander.armStarts() << '\n';
