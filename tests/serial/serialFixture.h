@@ -4,6 +4,7 @@
 #ifndef TESTS_SERIAL_FIXTURE_H
 #define TESTS_SERIAL_FIXTURE_H
 
+#include "client/zsimClient.h"
 #include "ial/comInstance.h"
 #include "osal/osalCom.h"
 #include "osal/osalTime.h"
@@ -43,6 +44,8 @@ class SerialExpanderTest : public ::testing::Test {
     void start(const std::string& scenario, zsim::SerialSetup setup) {
         enclosure_ = zsim::parseScenario(scenario);
         serial_ = std::make_unique<zsim::SerialExpander>(*enclosure_->devices.at(0)->expander, std::move(setup));
+        // Only the product's line settings count from here.
+        zsim::client::clearSerialLineRecord();
     }
     // Opens the product's port at a setting.
     void openAt(uint32_t baud, uint32_t bits, uint32_t interByte = 0) {
