@@ -557,8 +557,8 @@ SerialExpander::~SerialExpander() {
     if (thread_.joinable())
         thread_.join();
     SerialExpander* self = this;
-    sActive.compare_exchange_strong(self, nullptr);
-    if (auto setHook = reinterpret_cast<HookSetter>(dlsym(RTLD_DEFAULT, "zsim_serialSetLineChangeHook")))
+    if (sActive.compare_exchange_strong(self, nullptr))
+        if (auto setHook = reinterpret_cast<HookSetter>(dlsym(RTLD_DEFAULT, "zsim_serialSetLineChangeHook")))
         setHook(nullptr);
     for (int fd : {master_, heldSlave_, wake_[0], wake_[1]})
         if (fd >= 0)
