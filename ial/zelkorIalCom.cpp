@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -73,6 +74,8 @@ SERIAL_PORT_SETTINGS modeSettings(uint32_t mode) {
 
 // The handle of the last open while that open's instance lives; null otherwise.
 ZELKOR_INSTANCE* sPtrZelkorHandle = nullptr;
+// The expander list handed out for each instance; the module owns it until the instance closes.
+std::map<COM_INSTANCE*, ZELKOR_EXPANDER_LIST*> sHandedOut;
 // Flash chunks sent to family Quenza since the process started.
 uint32_t sQuenzaChunks = 0;
 
@@ -452,6 +455,10 @@ ZELKOR_STATUS comClose(void* ialInstance) {
     }
     if (sPtrZelkorHandle == instance->handle)
         sPtrZelkorHandle = nullptr;
+    if (const auto found = sHandedOut.find(instance); found != sHandedOut.end()) {
+        std::free(found->second);
+        sHandedOut.erase(found);
+    }
     std::free(instance);
     return result;
 }
@@ -479,6 +486,9 @@ ZELKOR_STATUS comGetExpanders(void* ialInstance, ZELKOR_EXPANDER_LIST** out) {
         return kNoMemory;
     }
     node->expander = instance->expander;
+    if (const auto found = sHandedOut.find(instance); found != sHandedOut.end())
+        std::free(found->second);
+    sHandedOut[instance] = node;
     *out = node;
     return 0;
 }
@@ -601,9 +611,8 @@ ZELKOR_STATUS comDownload(void* ialInstance, ZELKOR_REGION* region, uint32_t off
             status = hws_operation_quenza(instance->port, kWriteWord, kQuenzaMisc, value, nullptr,
                                           instance->expander.revisionCode);
         else
-            status = (quenza ? pbs_operation_quenza : pbs_operation)(instance->port, word ? kWriteWord : kWriteByte,
-                                                                     address, value, nullptr,
-                                                                     instance->expander.revisionCode);
+            status = instance->registerOp(instance->port, word ? kWriteWord : kWriteByte, address, value, nullptr,
+                                          instance->expander.revisionCode);
         if (status != 0) {
             printText("\n**** ERROR **** Writing at 0x%08x memory failed\n", address);
             return kFailure;
@@ -634,7 +643,19 @@ ZELKOR_STATUS comUpload(void* ialInstance, ZELKOR_REGION* region, uint32_t offse
     }
     const bool quenza = isQuenza(instance);
     const uint32_t base = region->base + offset;
-    if (size > 4) {
+    const bool bootRom = instance->registerOp == hws_operation_quenza || instance->registerOp == hws_operation;
+    if (size > 4 && bootRom) {
+        // A boot ROM has no block read: whole words through its register operation, then the rest.
+        for (uint32_t done = 0; done < size; done += 4) {
+            uint32_t word = 0;
+            if (instance->registerOp(instance->port, kReadWord, base + done, 0, &word, instance->expander.revisionCode) !=
+                0) {
+                printText("\n**** ERROR **** Unable to read %u bytes at offset 0x%08x \n", size, base + done);
+                return kFailure;
+            }
+            std::memcpy(data + done, &word, std::min<uint32_t>(4, size - done));
+        }
+    } else if (size > 4) {
         uint32_t done = 0;
         while (done < size) {
             const uint32_t chunk = std::min(kFlashChunk, size - done);
@@ -661,7 +682,7 @@ ZELKOR_STATUS comUpload(void* ialInstance, ZELKOR_REGION* region, uint32_t offse
     } else {
         const ZELKOR_SHARED_VARS* opts = options(instance);
         const bool smartCli = opts != nullptr && opts->smartCliBusy != 0;
-        REGISTER_OP op = smartCli ? hws_operation_quenza : quenza ? pbs_operation_quenza : pbs_operation;
+        REGISTER_OP op = smartCli ? hws_operation_quenza : instance->registerOp;
         const uint32_t address = smartCli ? kQuenzaMisc : base;
         ZELKOR_STATUS status = 0;
         if (size == 4) {
