@@ -123,6 +123,20 @@ struct SerialExpander::Impl {
     bool quenzaBootstrapFast = false;
     uint8_t cells[16] = {};
 
+    // The line is busy until then; a paced character waits for it and takes its ten bit times.
+    std::chrono::steady_clock::time_point lineFree{};
+    void pace(uint32_t speed) {
+        if (speed == 0)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (lineFree < now)
+            lineFree = now;
+        lineFree += std::chrono::nanoseconds(10'000'000'000LL / speed);
+        // Short waits are gathered: the timer's own latency would otherwise add to each character.
+        if (lineFree - now > std::chrono::milliseconds(2))
+            realPause(std::chrono::duration_cast<std::chrono::nanoseconds>(lineFree - now));
+    }
+
     Impl(Expander& m, SerialSetup s) : model(m), setup(std::move(s)), program(setup.start) {
         if (program == SerialProgram::OstrelMonitor) {
             // After reset the monitor runs at 38400: the baud select bits are set.
@@ -614,6 +628,9 @@ void SerialExpander::run() {
             d.hostBytes.push_back(input[i]);
             const auto crossed = cross(input[i], host, device);
             d.bytes.push_back({true, input[i], crossed.has_value(), host, device});
+            // Paced, a character takes its ten bit times to arrive.
+            if (d.setup.pacing)
+                d.pace(host.speed);
             if (crossed)
                 d.feed(*crossed);
             // The reply goes out at the setting the program had while it answered, in one piece unless paced.
@@ -627,9 +644,8 @@ void SerialExpander::run() {
                     reply.push_back(*back);
                     continue;
                 }
+                d.pace(device.speed);
                 (void)::write(master_, &*back, 1);
-                if (device.speed != 0)
-                    realPause(std::chrono::nanoseconds(10'000'000'000LL / device.speed));
             }
             if (!reply.empty())
                 (void)::write(master_, reply.data(), reply.size());

@@ -59,7 +59,7 @@ struct SerialSetup {
     // Length of the boot ROM's answer to "r,4,0\r": 13 or 18 bytes.
     uint32_t romProbeLength = 13;
     std::vector<SerialFault> faults;
-    // Real-time pacing of the expander's output (ten bit times per character).
+    // Real-time pacing: every character on the line takes ten bit times, both ways.
     bool pacing = false;
 };
 
