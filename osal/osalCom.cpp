@@ -29,6 +29,8 @@ constexpr uint32_t kDefaultVtime = 3;
 
 // Silent reads tolerated while waiting for the prompt in the 38400/8-bit mode.
 constexpr uint32_t kQuietPromptSilences = 5;
+// Bytes read while waiting for the prompt before the line counts as chattering.
+constexpr uint32_t kPromptSearchLimit = 256;
 // Bytes of the "% " prompt read after its '%'.
 constexpr uint32_t kPromptTailBytes = 5;
 
@@ -262,7 +264,9 @@ ZELKOR_STATUS osal_serialComDbgPortWrite(SERIAL_PORT_HANDLE* port, const uint8_t
     // The prompt: the monitor's '%' or the bootstrap's '#'.
     uint8_t byte = 0;
     uint32_t silences = 0;
-    for (;;) {
+    for (uint32_t searched = 0;; ++searched) {
+        if (searched >= kPromptSearchLimit)
+            return keep(result != kSerialOk ? result : kSerialFailed);
         uint32_t got = 0;
         const ZELKOR_STATUS status = readByte(port, &byte, &got);
         if (status != kSerialOk)

@@ -326,6 +326,8 @@ TEST_F(SerialPortTest, DebugPortWriteChecksEchoesAndWaitsForThePrompt) {
         {"quiet mode tolerates missing echoes but needs a prompt", false, kSerialBaud38400, "", 0, kSerialFailed, 0, 7,
          0},
         {"quiet mode with prompt only", false, kSerialBaud38400, "%", 0, kSerialFailed, 0, 7, 0},
+        {"a chattering line ends the prompt wait", false, kSerialBaud115200, poke + std::string(300, 'x'), 0,
+         kSerialFailed, 7, 7, 300 - 256},
         {"family Quenza: no echo, no prompt", true, kSerialBaud115200, "", 0, kSerialOk, 0, 7, 0},
         {"family Quenza leaves what comes back", true, kSerialBaud115200, "%", 0, kSerialOk, 0, 7, 1},
     };
