@@ -70,6 +70,10 @@ TEST_F(ZelkorOpenSerialTest, OpensOnEachInterfaceAndListsTheFlashRegions) {
             regions = next;
         }
         EXPECT_GT(partitions, 0U);
+        // The smart CLI setting lands in the family's misc control register.
+        const uint32_t misc = c.chipType == ZELKOR_CHIP_OSTREL ? 0x40900018 : 0x42400018;
+        EXPECT_EQ(zelkor_setSmartCli(handle_), 0U);
+        EXPECT_NE(word(misc) & 0x400, 0U);
         // A chip reset requested through the hardware module reaches the model's reset register.
         zelkor_resetExpander(handle_, 1);
         EXPECT_EQ(serial_->inspect([](zsim::Expander& e) { return e.chipResets(); }), 1U);
