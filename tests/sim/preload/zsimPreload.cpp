@@ -6,6 +6,7 @@
 #include "preload/zsimControl.h"
 #include "preload/zsimSmp.h"
 #include "preload/zsimWorld.h"
+#include "preload/zsimSerialLine.h"
 #include "scenario/Scenario.h"
 #include "scsi/ScsiTarget.h"
 
@@ -366,6 +367,8 @@ int openBsg(World& w, const PathInfo& info, int flags) {
 }
 
 std::optional<int> simulatedOpen(const char* path, int flags) {
+    if (serialOpenDenied(path))
+        return fail(EACCES);
     const PathInfo info = classify(path);
     if (info.kind == PathKind::Other)
         return std::nullopt;
