@@ -1,10 +1,11 @@
-// A line between the product's console protocols and the simulator's XMODEM peer in virtual time: silence
+// A line between the product's console protocols and a simulated endpoint (the console persona or its
+// XMODEM peer) in virtual time: silence
 // costs no real time, and the peer's timed answers (a receiver's NAK after a quiet second) come when the
 // virtual clock reaches them. A dropped line fails every later call, as a hung-up tty does.
 #ifndef TESTS_CONSOLE_VIRTUAL_LINE_H
 #define TESTS_CONSOLE_VIRTUAL_LINE_H
 
-#include "console/XmodemPeer.h"
+#include "console/LineEndpoint.h"
 #include "osal/serialLine.h"
 
 #include <algorithm>
@@ -14,16 +15,27 @@ class VirtualLine : public SerialLine {
   public:
     static constexpr uint64_t kSilenceMs = 200; // a read ends after this much quiet
 
-    explicit VirtualLine(zsim::XmodemPeer& peer) : peer_(peer) { peer_.begin(now_); }
+    explicit VirtualLine(zsim::LineEndpoint& peer) : peer_(peer) { peer_.begin(now_); }
+
+    // Lets time pass on the line with nothing written (the product sleeping).
+    void idle(uint64_t milliseconds) {
+        const uint64_t target = now_ + milliseconds;
+        for (auto next = peer_.nextDeadline(); next && *next <= target; next = peer_.nextDeadline()) {
+            now_ = std::max(now_, *next);
+            peer_.onTime(now_);
+        }
+        now_ = std::max(now_, target);
+    }
 
     bool read(uint8_t* buffer, uint32_t count, uint32_t& got) override {
         got = 0;
         while (got < count) {
-            if (peer_.stats().dropped)
+            if (peer_.dropped())
                 return got > 0;
             auto& out = peer_.output();
             const uint32_t n = std::min<uint32_t>(count - got, static_cast<uint32_t>(out.size()));
-            std::memcpy(buffer + got, out.data(), n);
+            if (n > 0)
+                std::memcpy(buffer + got, out.data(), n);
             out.erase(out.begin(), out.begin() + n);
             got += n;
             if (got == count)
@@ -31,12 +43,12 @@ class VirtualLine : public SerialLine {
             const uint64_t quietUntil = now_ + kSilenceMs;
             advanceTo(quietUntil);
             if (peer_.output().empty())
-                return !peer_.stats().dropped || got > 0;
+                return !peer_.dropped() || got > 0;
         }
         return true;
     }
     bool write(const uint8_t* data, uint32_t count) override {
-        if (peer_.stats().dropped)
+        if (peer_.dropped())
             return false;
         written_.insert(written_.end(), data, data + count);
         peer_.onBytes(data, count, now_);
@@ -44,15 +56,15 @@ class VirtualLine : public SerialLine {
     }
     bool dropInput() override {
         peer_.output().clear();
-        return !peer_.stats().dropped;
+        return !peer_.dropped();
     }
     bool waitInput(uint32_t milliseconds) override {
-        if (peer_.stats().dropped)
+        if (peer_.dropped())
             return false;
         if (!peer_.output().empty())
             return true;
         advanceTo(now_ + milliseconds);
-        return !peer_.output().empty() && !peer_.stats().dropped;
+        return !peer_.output().empty() && !peer_.dropped();
     }
     uint64_t nowMs() override { return now_; }
 
@@ -73,7 +85,7 @@ class VirtualLine : public SerialLine {
             now_ = std::max(now_, target);
     }
 
-    zsim::XmodemPeer& peer_;
+    zsim::LineEndpoint& peer_;
     uint64_t now_ = 0;
     std::vector<uint8_t> written_;
 };

@@ -3,6 +3,8 @@
 // long the line was held.
 #include "tests/console/virtualLine.h"
 
+#include "console/XmodemPeer.h"
+
 #include "osal/xmodem.h"
 
 #include <gtest/gtest.h>

@@ -6,6 +6,8 @@
 #ifndef ZSIM_XMODEM_PEER_H
 #define ZSIM_XMODEM_PEER_H
 
+#include "console/LineEndpoint.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -53,7 +55,7 @@ struct XmodemPeerStats {
     bool dropped = false;   // the line was dropped
 };
 
-class XmodemPeer {
+class XmodemPeer : public LineEndpoint {
   public:
     enum class Role { Sender, Receiver };
 
@@ -62,16 +64,17 @@ class XmodemPeer {
                uint32_t at = 1);
 
     // The transfer starts at time now (milliseconds): a receiver asks for the first block.
-    void begin(uint64_t now);
+    void begin(uint64_t now) override;
     // The host wrote these bytes at time now.
-    void onBytes(const uint8_t* bytes, size_t count, uint64_t now);
+    void onBytes(const uint8_t* bytes, size_t count, uint64_t now) override;
     // Time has reached now.
-    void onTime(uint64_t now);
+    void onTime(uint64_t now) override;
     // When the peer next wants onTime, if ever.
-    std::optional<uint64_t> nextDeadline() const { return deadline_; }
+    std::optional<uint64_t> nextDeadline() const override { return deadline_; }
 
     // Bytes for the host, taken by the line.
-    std::vector<uint8_t>& output() { return output_; }
+    std::vector<uint8_t>& output() override { return output_; }
+    bool dropped() const override { return stats_.dropped; }
     const std::vector<uint8_t>& data() const { return data_; }
     const XmodemPeerStats& stats() const { return stats_; }
     bool done() const { return stats_.finished || stats_.dropped || gaveUp_; }
