@@ -257,7 +257,7 @@ TEST(CliTextCommands, BufferSizeAndRegionErase) {
     zsim::FirmwareHeader header;
     header.signature = console.expander.traits().signature;
     console.expander.writeFirmwareHeader(header);
-    console.expander.writeFlashTable(header.flashTableOffset, {{0, 0, 0x100000}, {5, 0x100000, 0x100000}});
+    console.expander.writeFlashTable(header.flashTableOffset, {{0, 0x100000, 0}, {5, 0x100000, 0x100000}});
     console.expander.setDesignatedBufferSize(0xE3, 4096);
     uint32_t capacity = 0;
     EXPECT_EQ(cliBufferSize(console.link(), 0xE3, &capacity), 0u);

@@ -89,7 +89,8 @@ void ConsolePersona::onBytes(const uint8_t* bytes, size_t count, uint64_t now) {
             pumpTransfer(now);
             continue;
         }
-        if (options_.echo)
+        // Printable characters are echoed; the carriage return's echo is the answer's own "\r\n".
+        if (options_.echo && byte >= 0x20 && byte < 0x7F)
             output_.push_back(byte);
         if (byte == '\r') {
             const std::string line = line_;
@@ -150,7 +151,7 @@ void ConsolePersona::execute(const std::string& line, uint64_t now) {
     if (active_ != nullptr && active_->kind == ConsoleFaultKind::Silence)
         return;
     const bool refuse = active_ != nullptr && active_->kind == ConsoleFaultKind::Refuse;
-    const size_t echoLength = options_.echo ? line.size() + 1 : 0;
+    const size_t echoLength = options_.echo ? line.size() : 0;
 
     if (name.empty()) {
         reply("");
