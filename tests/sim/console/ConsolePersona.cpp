@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <string_view>
 
 namespace zsim {
 
@@ -37,12 +38,16 @@ uint32_t digits(uint32_t value) { return static_cast<uint32_t>(std::to_string(va
 
 // "\r\n", the message padded with dots, and the prompt: exactly length bytes (the message cut if need be).
 std::string sized(const std::string& message, size_t length) {
-    std::string text = "\r\n" + message;
-    const size_t prompt = std::char_traits<char>::length(kPrompt);
-    if (length < text.size() + prompt)
-        text.resize(length > prompt ? length - prompt : 0);
-    text.append(length - prompt - std::min(length - prompt, text.size()), '.');
-    return length >= prompt ? text + kPrompt : text.substr(0, length);
+    std::string text(length, '.');
+    const std::string head = "\r\n" + message;
+    const std::string_view prompt(kPrompt);
+    size_t body = length;
+    if (length >= prompt.size()) {
+        body = length - prompt.size();
+        std::copy(prompt.begin(), prompt.end(), text.begin() + static_cast<long>(body));
+    }
+    std::copy_n(head.begin(), std::min(head.size(), body), text.begin());
+    return text;
 }
 
 } // namespace
@@ -285,12 +290,12 @@ void ConsolePersona::startTransfer(XmodemPeer::Role role, std::vector<uint8_t> d
                                    uint32_t ackLimit, uint32_t closingFixed,
                                    std::function<bool(const std::vector<uint8_t>&)> finish, uint64_t now) {
     const size_t ackLength = ackLimit - std::min<size_t>(echoLength, ackLimit);
-    std::string ack = sized("Start the XMODEM transfer now", ackLength);
-    if (ack.size() >= 7)
-        ack.resize(ack.size() - 7); // the acknowledgement ends without a prompt
-    ack.append(ackLength - ack.size(), ' ');
+    // The acknowledgement ends without a prompt: the transfer follows at once.
+    std::string ack(ackLength, ' ');
+    const std::string_view head = "\r\nStart the XMODEM transfer now";
+    std::copy_n(head.begin(), std::min(head.size(), ackLength), ack.begin());
     if (active_ != nullptr && active_->kind == ConsoleFaultKind::OverLongAck)
-        ack += "q" + std::string(active_->argument > 0 ? active_->argument - 1 : 0, 'q');
+        ack.append(std::max<uint32_t>(active_->argument, 1), 'q');
     output_.insert(output_.end(), ack.begin(), ack.end());
     closingFixed_ = closingFixed;
     closingCount_ = role == XmodemPeer::Role::Sender ? static_cast<uint32_t>(data.size()) : 0;
