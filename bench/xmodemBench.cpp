@@ -83,7 +83,7 @@ int main() {
         TtyLine line(peer.link.string());
         std::vector<uint8_t> buffer(size);
         const auto start = std::chrono::steady_clock::now();
-        const ZELKOR_STATUS status = xmodemReceive(line, nullptr, buffer.data(), size);
+        const ZELKOR_STATUS status = xFileRcveByte(line, nullptr, buffer.data(), size);
         const double wall = secondsSince(start);
         std::printf("sx to our receiver: %.2f s, %.2f of the baseline (status %u, %s)\n", wall, wall / baseline,
                     status, buffer == data ? "data equal" : "DATA DIFFER");
@@ -94,7 +94,7 @@ int main() {
         Socat peer(dir, "rx -b out.bin");
         TtyLine line(peer.link.string());
         const auto start = std::chrono::steady_clock::now();
-        const ZELKOR_STATUS status = xmodemSend(line, nullptr, data.data(), size);
+        const ZELKOR_STATUS status = xFileTransByte(line, nullptr, data.data(), size);
         peer.wait();
         const double wall = secondsSince(start);
         std::printf("our sender to rx: %.2f s, %.2f of the baseline (status %u)\n", wall, wall / baseline, status);

@@ -159,8 +159,8 @@ ZELKOR_STATUS transfer(CliLink link, const CliCommandRow& row, const std::string
                 "Received 'Xmodem Transfer Failed' response when reading response for 'ful' command.");
         return kFailure;
     }
-    const ZELKOR_STATUS moved = send != nullptr ? xmodemSend(link.line, handle, send, size)
-                                                : xmodemReceive(link.line, handle, receive, size);
+    const ZELKOR_STATUS moved = send != nullptr ? xFileTransByte(link.line, handle, send, size)
+                                                : xFileRcveByte(link.line, handle, receive, size);
     if (moved != XMODEM_SUCCESS) {
         logFailed(handle, function, row.steps[2]);
         return kFailure;
@@ -289,7 +289,7 @@ int32_t cliRegisterAccess(CliLink link, uint32_t operation, uint32_t address, ui
     return 0;
 }
 
-int32_t cliTextCommand(CliLink link, const char* text, uint8_t* reply, uint32_t size, uint32_t* got) {
+int32_t cli_specific_command_operation(CliLink link, const char* text, uint8_t* reply, uint32_t size, uint32_t* got) {
     *got = 0;
     if (!sendCommand(link.line, text))
         return CLI_LINE_FAILED;
@@ -300,24 +300,24 @@ int32_t cliTextCommand(CliLink link, const char* text, uint8_t* reply, uint32_t 
     return 0;
 }
 
-ZELKOR_STATUS cliFlashDownload(CliLink link, uint8_t bufferId, uint32_t offset, const uint8_t* data,
+ZELKOR_STATUS cli_fdl_operation(CliLink link, uint8_t bufferId, uint32_t offset, const uint8_t* data,
                                uint32_t size) {
     const CliCommandRow& row = cliCommand(CliCommandId::FlashDownload);
     return transfer(link, row, formatCommand(row, bufferId, offset), data, nullptr, size, "cli_fdl_operation");
 }
 
-ZELKOR_STATUS cliFlashUpload(CliLink link, uint8_t bufferId, uint32_t offset, uint8_t* buffer, uint32_t size) {
+ZELKOR_STATUS cli_ful_operation(CliLink link, uint8_t bufferId, uint32_t offset, uint8_t* buffer, uint32_t size) {
     const CliCommandRow& row = cliCommand(CliCommandId::FlashUpload);
     return transfer(link, row, formatCommand(row, bufferId, offset, size), nullptr, buffer, size,
                     "cli_ful_operation");
 }
 
-ZELKOR_STATUS cliMemoryUpload(CliLink link, uint32_t address, uint8_t* buffer, uint32_t size) {
+ZELKOR_STATUS cli_mul_operation(CliLink link, uint32_t address, uint8_t* buffer, uint32_t size) {
     const CliCommandRow& row = cliCommand(CliCommandId::MemoryUpload);
     return transfer(link, row, formatCommand(row, address, size), nullptr, buffer, size, "cli_mul_operation");
 }
 
-ZELKOR_STATUS cliMemoryDownload(CliLink link, uint32_t address, const uint8_t* data, uint32_t size) {
+ZELKOR_STATUS cli_mdl_operation(CliLink link, uint32_t address, const uint8_t* data, uint32_t size) {
     constexpr const char* fn = "cli_mdl_operation";
     // Whole blocks reach the memory: the last one carries the memory's own bytes behind the data.
     const uint64_t rounded = (uint64_t{size} + XMODEM_DATA_SIZE - 1) / XMODEM_DATA_SIZE * XMODEM_DATA_SIZE;
@@ -331,7 +331,7 @@ ZELKOR_STATUS cliMemoryDownload(CliLink link, uint32_t address, const uint8_t* d
         return kNoMemory;
     }
     const uint32_t whole = static_cast<uint32_t>(rounded);
-    if (cliMemoryUpload(link, address, blocks.data(), whole) != 0) {
+    if (cli_mul_operation(link, address, blocks.data(), whole) != 0) {
         logFailed(link.handle, fn, "Reading memory before download");
         return kFailure;
     }
@@ -340,7 +340,7 @@ ZELKOR_STATUS cliMemoryDownload(CliLink link, uint32_t address, const uint8_t* d
     return transfer(link, row, formatCommand(row, address), blocks.data(), nullptr, whole, fn);
 }
 
-ZELKOR_STATUS cliRegionErase(CliLink link, uint32_t regionId) {
+ZELKOR_STATUS cli_regerase_operation(CliLink link, uint32_t regionId) {
     const CliCommandRow& row = cliCommand(CliCommandId::RegionErase);
     if (!sendCommand(link.line, formatCommand(row, regionId)) || !readReply(link.line, row.replyLimit)) {
         logFailed(link.handle, "cli_regerase_operation", "Region erase over Smart/USB serial interface");
@@ -349,7 +349,7 @@ ZELKOR_STATUS cliRegionErase(CliLink link, uint32_t regionId) {
     return 0;
 }
 
-ZELKOR_STATUS cliBufferSize(CliLink link, uint8_t bufferId, uint32_t* capacity) {
+ZELKOR_STATUS cli_buffsize_operation(CliLink link, uint8_t bufferId, uint32_t* capacity) {
     constexpr const char* fn = "cli_buffsize_operation";
     const CliCommandRow& row = cliCommand(CliCommandId::BufferSize);
     if (!sendCommand(link.line, formatCommand(row, bufferId))) {
@@ -374,20 +374,20 @@ ZELKOR_STATUS cliBufferSize(CliLink link, uint8_t bufferId, uint32_t* capacity) 
     return 0;
 }
 
-ZELKOR_STATUS cliWatchdogReset(CliLink link) {
+ZELKOR_STATUS perform_reset_watchdog(CliLink link) {
     constexpr const char* fn = "perform_reset_watchdog";
     const CliCommandRow& row = cliCommand(CliCommandId::WatchdogReset);
     logLine(link.handle, fn, ZELKOR_LOG_INFO, "Executing Watchdog Reset command over Smart/USB serial interface");
     std::vector<uint8_t> reply(row.replyLimit);
     uint32_t got = 0;
-    if (cliTextCommand(link, row.format, reply.data(), row.replyLimit, &got) != 0) {
+    if (cli_specific_command_operation(link, row.format, reply.data(), row.replyLimit, &got) != 0) {
         logFailed(link.handle, fn, "Watchdog Reset command over Smart/USB serial interface");
         return kFailure;
     }
     return 0;
 }
 
-ZELKOR_STATUS cliIpAddress(CliLink link, char (&ip)[16]) {
+ZELKOR_STATUS getGen3ExpIPAddress(CliLink link, char (&ip)[16]) {
     constexpr const char* fn = "getGen3ExpIPAddress";
     const CliCommandRow& row = cliCommand(CliCommandId::NetworkSettings);
     std::vector<uint8_t> reply;
@@ -398,7 +398,7 @@ ZELKOR_STATUS cliIpAddress(CliLink link, char (&ip)[16]) {
         return kNoMemory;
     }
     uint32_t got = 0;
-    if (cliTextCommand(link, row.format, reply.data(), row.replyLimit, &got) != 0) {
+    if (cli_specific_command_operation(link, row.format, reply.data(), row.replyLimit, &got) != 0) {
         logFailed(link.handle, fn, "Reading IP address over Smart/USB serial interface");
         return kFailure;
     }

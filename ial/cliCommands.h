@@ -83,20 +83,20 @@ int32_t cliRegisterAccess(CliLink link, uint32_t operation, uint32_t address, ui
 
 // Drops stale input, writes text, reads the reply (until size bytes or silence) into reply, then drains up
 // to size more. 0 or CLI_LINE_FAILED; got is the reply's length.
-int32_t cliTextCommand(CliLink link, const char* text, uint8_t* reply, uint32_t size, uint32_t* got);
+int32_t cli_specific_command_operation(CliLink link, const char* text, uint8_t* reply, uint32_t size, uint32_t* got);
 
 // Transfers: 0 or 1 (the failure logged).
-ZELKOR_STATUS cliFlashDownload(CliLink link, uint8_t bufferId, uint32_t offset, const uint8_t* data,
+ZELKOR_STATUS cli_fdl_operation(CliLink link, uint8_t bufferId, uint32_t offset, const uint8_t* data,
                                uint32_t size);
-ZELKOR_STATUS cliFlashUpload(CliLink link, uint8_t bufferId, uint32_t offset, uint8_t* buffer, uint32_t size);
+ZELKOR_STATUS cli_ful_operation(CliLink link, uint8_t bufferId, uint32_t offset, uint8_t* buffer, uint32_t size);
 // Writes size bytes at address; the whole last block goes out with the memory's own bytes behind the data,
 // read back first (6 when memory is short, 1 when the read fails).
-ZELKOR_STATUS cliMemoryDownload(CliLink link, uint32_t address, const uint8_t* data, uint32_t size);
-ZELKOR_STATUS cliMemoryUpload(CliLink link, uint32_t address, uint8_t* buffer, uint32_t size);
-ZELKOR_STATUS cliRegionErase(CliLink link, uint32_t regionId);
-ZELKOR_STATUS cliBufferSize(CliLink link, uint8_t bufferId, uint32_t* capacity);
-ZELKOR_STATUS cliWatchdogReset(CliLink link);
+ZELKOR_STATUS cli_mdl_operation(CliLink link, uint32_t address, const uint8_t* data, uint32_t size);
+ZELKOR_STATUS cli_mul_operation(CliLink link, uint32_t address, uint8_t* buffer, uint32_t size);
+ZELKOR_STATUS cli_regerase_operation(CliLink link, uint32_t regionId);
+ZELKOR_STATUS cli_buffsize_operation(CliLink link, uint8_t bufferId, uint32_t* capacity);
+ZELKOR_STATUS perform_reset_watchdog(CliLink link);
 // Fills ip with the expander's IP address text (6 when memory is short, 1 when the command failed).
-ZELKOR_STATUS cliIpAddress(CliLink link, char (&ip)[16]);
+ZELKOR_STATUS getGen3ExpIPAddress(CliLink link, char (&ip)[16]);
 
 #endif

@@ -160,12 +160,12 @@ ZELKOR_STATUS doHwSerial38400(CliPort& port, ZELKOR_INSTANCE* handle, ZELKOR_EXP
         failed(handle, fn, "Reading Miscellaneous Register");
         return kFailure;
     }
-    if (cliIdentifyQuenza(rom, handle, record) != 0) {
+    if (getGen3ExptIDAndRevision(rom, handle, record) != 0) {
         failed(handle, fn, "Reading Expander ID and Revision");
         return kFailure;
     }
     state.quenza = true;
-    return cliSdbBypass(rom, handle, true, state);
+    return sdbBypass(rom, handle, true, state);
 }
 
 } // namespace
@@ -186,7 +186,7 @@ CliPortSettings cliProbeSettings(CliProbeMode mode, const CliUartSettings& uart)
     return kModes[0].settings;
 }
 
-ZELKOR_STATUS cliIdentifyQuenza(const CliRegisterFunction& access, const ZELKOR_INSTANCE* handle,
+ZELKOR_STATUS getGen3ExptIDAndRevision(const CliRegisterFunction& access, const ZELKOR_INSTANCE* handle,
                                 ZELKOR_EXPANDER& record) {
     uint32_t signature = 0;
     if (access(0, kQuenzaSignature, 0, &signature) != 0) {
@@ -200,7 +200,7 @@ ZELKOR_STATUS cliIdentifyQuenza(const CliRegisterFunction& access, const ZELKOR_
     return 0;
 }
 
-ZELKOR_STATUS cliIdentifyOstrel(const CliRegisterFunction& access, const ZELKOR_INSTANCE* handle,
+ZELKOR_STATUS getOstreExptIDAndRevision(const CliRegisterFunction& access, const ZELKOR_INSTANCE* handle,
                                 ZELKOR_EXPANDER& record) {
     constexpr const char* fn = "getOstreExptIDAndRevision";
     uint32_t signature = 0;
@@ -252,17 +252,17 @@ ZELKOR_STATUS cliIdentifyOnConsole(CliTarget& target, CliOpenState& state) {
     if (target.record.productId != 0)
         return 0;
     uint8_t word[4] = {};
-    if (cliFlashUpload(target.link, kFirmwareBuffer, kSignatureOffset, word, sizeof word) != 0)
+    if (cli_ful_operation(target.link, kFirmwareBuffer, kSignatureOffset, word, sizeof word) != 0)
         return kFailure;
     if (word[0] == kOstrelSignatureLowByte)
-        return cliIdentifyOstrel(target.registerAccess, target.handle, target.record);
-    const ZELKOR_STATUS status = cliIdentifyQuenza(target.registerAccess, target.handle, target.record);
+        return getOstreExptIDAndRevision(target.registerAccess, target.handle, target.record);
+    const ZELKOR_STATUS status = getGen3ExptIDAndRevision(target.registerAccess, target.handle, target.record);
     if (status == 0)
         state.quenza = true;
     return status;
 }
 
-ZELKOR_STATUS cliSdbBypass(const CliRegisterFunction& access, const ZELKOR_INSTANCE* handle, bool check,
+ZELKOR_STATUS sdbBypass(const CliRegisterFunction& access, const ZELKOR_INSTANCE* handle, bool check,
                            CliOpenState& state) {
     constexpr const char* fn = "sdbBypass";
     uint32_t value = 0;
@@ -277,7 +277,7 @@ ZELKOR_STATUS cliSdbBypass(const CliRegisterFunction& access, const ZELKOR_INSTA
     if (!check)
         return 0;
     state.sdbBypassed = true;
-    return cliReadUartSettings(access, handle, &state.uart);
+    return getUARTConnParams(access, handle, &state.uart);
 }
 
 ZELKOR_STATUS cliOpenPasses(CliPort& port, ZELKOR_INSTANCE* handle, const char* path, ZELKOR_EXPANDER& record,
@@ -324,7 +324,7 @@ ZELKOR_STATUS cliOpenPasses(CliPort& port, ZELKOR_INSTANCE* handle, const char* 
             ++debugPortPasses;
         uint8_t answer[kPromptAnswer];
         uint32_t got = 0;
-        const bool answered = cliReadPrompt(port.line(), answer, sizeof answer, &got, mode == CliProbeMode::DebugPort) == 0;
+        const bool answered = readPrompt(port.line(), answer, sizeof answer, &got, mode == CliProbeMode::DebugPort) == 0;
         if (!answered && mode == CliProbeMode::ConsoleOnUart) {
             print(handle, "%s", "\n**** ERROR **** Failed to read the connection prompt");
             return end(kReadFailed);

@@ -58,14 +58,14 @@ ZELKOR_STATUS cliOpenPasses(CliPort& port, ZELKOR_INSTANCE* handle, const char* 
 // Identification over the console (reads the firmware signature first when the product is not known yet).
 ZELKOR_STATUS cliIdentifyOnConsole(CliTarget& target, CliOpenState& state);
 // The family Ostrel identification through the console's register access.
-ZELKOR_STATUS cliIdentifyOstrel(const CliRegisterFunction& access, const ZELKOR_INSTANCE* handle,
+ZELKOR_STATUS getOstreExptIDAndRevision(const CliRegisterFunction& access, const ZELKOR_INSTANCE* handle,
                                 ZELKOR_EXPANDER& record);
 // The family Quenza identification: the device signature decoded as read.
-ZELKOR_STATUS cliIdentifyQuenza(const CliRegisterFunction& access, const ZELKOR_INSTANCE* handle,
+ZELKOR_STATUS getGen3ExptIDAndRevision(const CliRegisterFunction& access, const ZELKOR_INSTANCE* handle,
                                 ZELKOR_EXPANDER& record);
 // The firmware check (P2H '>'), the miscellaneous register and, with the check, the firmware UART's
 // settings. Without the check only the miscellaneous register is read.
-ZELKOR_STATUS cliSdbBypass(const CliRegisterFunction& access, const ZELKOR_INSTANCE* handle, bool check,
+ZELKOR_STATUS sdbBypass(const CliRegisterFunction& access, const ZELKOR_INSTANCE* handle, bool check,
                            CliOpenState& state);
 
 #endif

@@ -102,7 +102,7 @@ ZELKOR_STATUS writeMemory(CliTarget& target, const ZELKOR_REGION* region, uint32
     constexpr const char* fn = "zelkor_ial_downloadRegion";
     const ZELKOR_INSTANCE* handle = target.handle;
     if (offset == kWatchdogAddress)
-        return cliWatchdogReset(target.link);
+        return perform_reset_watchdog(target.link);
     // An Ethernet setting comes as the page id with a size code, not as data: this console has no page to
     // patch, and the size would send bytes past the caller's value.
     const uint32_t selector = handle != nullptr ? handle->fieldSelector : 0;
@@ -113,7 +113,7 @@ ZELKOR_STATUS writeMemory(CliTarget& target, const ZELKOR_REGION* region, uint32
     }
     const uint32_t address = region->base + offset;
     if (size > kRegisterWriteLimit) {
-        if (cliMemoryDownload(target.link, address, data, size) != 0) {
+        if (cli_mdl_operation(target.link, address, data, size) != 0) {
             fail(handle, fn, "\n**** ERROR **** MDL operation failed");
             return kFailure;
         }
@@ -141,12 +141,12 @@ ZELKOR_STATUS writeFlash(CliTarget& target, const ZELKOR_REGION* region, uint32_
     const uint8_t bufferId = static_cast<uint8_t>(region->regionId);
     if (bufferId == kBufferWithEraseTarget) {
         // The erase target first, with no more than the data there is.
-        if (cliFlashDownload(target.link, kEraseTargetBuffer, offset, data, std::min(size, kEraseTargetBytes)) != 0) {
+        if (cli_fdl_operation(target.link, kEraseTargetBuffer, offset, data, std::min(size, kEraseTargetBytes)) != 0) {
             fail(handle, fn, "\n**** ERROR **** FDL operation failed");
             return kFailure;
         }
     }
-    if (cliFlashDownload(target.link, bufferId, offset, data, size) != 0) {
+    if (cli_fdl_operation(target.link, bufferId, offset, data, size) != 0) {
         fail(handle, fn, "\n**** ERROR **** FDL operation failed");
         return kFailure;
     }
@@ -156,7 +156,7 @@ ZELKOR_STATUS writeFlash(CliTarget& target, const ZELKOR_REGION* region, uint32_
     for (uint32_t poll = 0; poll < kSwitchPromptPolls; ++poll) {
         uint8_t answer[kSwitchPromptAnswer];
         uint32_t got = 0;
-        if (const int32_t status = cliReadPrompt(target.link.line, answer, sizeof answer, &got, true); status != 0)
+        if (const int32_t status = readPrompt(target.link.line, answer, sizeof answer, &got, true); status != 0)
             return static_cast<ZELKOR_STATUS>(status);
         if (cliIsPrompt(answer, got, false))
             return 0;
@@ -166,7 +166,7 @@ ZELKOR_STATUS writeFlash(CliTarget& target, const ZELKOR_REGION* region, uint32_
 
 } // namespace
 
-int32_t cliReadPrompt(SerialLine& line, uint8_t* answer, uint32_t size, uint32_t* got, bool sleepFirst) {
+int32_t readPrompt(SerialLine& line, uint8_t* answer, uint32_t size, uint32_t* got, bool sleepFirst) {
     *got = 0;
     const uint8_t cr = '\r';
     if (!line.write(&cr, 1))
@@ -245,12 +245,12 @@ ZELKOR_STATUS cliUploadRegion(CliTarget& target, const ZELKOR_REGION* region, ui
     ZELKOR_STATUS status = 0;
     if (region->descriptorFlag == 1) {
         uint32_t capacity = 0;
-        status = cliBufferSize(target.link, static_cast<uint8_t>(region->regionId), &capacity);
+        status = cli_buffsize_operation(target.link, static_cast<uint8_t>(region->regionId), &capacity);
         std::memcpy(data.data(), &capacity, std::min<uint32_t>(size, sizeof capacity));
     } else if (isFlash(region) && region->kind != ZELKOR_REGION_FLASH) {
-        status = cliFlashUpload(target.link, static_cast<uint8_t>(region->regionId), offset, data.data(), size);
+        status = cli_ful_operation(target.link, static_cast<uint8_t>(region->regionId), offset, data.data(), size);
     } else {
-        status = cliMemoryUpload(target.link, region->base + offset, data.data(), size);
+        status = cli_mul_operation(target.link, region->base + offset, data.data(), size);
     }
     if (status != 0)
         return status;
@@ -275,7 +275,7 @@ ZELKOR_STATUS cliEraseRegion(CliTarget& target, const ZELKOR_REGION* region) {
         return kProgramFlashYourself;
     }
     auto eraseOne = [&](uint32_t id) {
-        if (cliRegionErase(target.link, id) != 0) {
+        if (cli_regerase_operation(target.link, id) != 0) {
             fail(handle, fn, "\n**** ERROR **** CLI regerase command failed");
             return kFailure;
         }
@@ -329,7 +329,7 @@ ZELKOR_STATUS cliGetExpanders(CliTarget& target, ZELKOR_EXPANDER_LIST** out) {
     if (target.registerAccess(0, kIpStatusRegister, 0, &ipStatus) == 0) {
         if ((ipStatus & kIpNotConfiguredBit) != 0) {
             std::strcpy(record.ipAddress, "NotConfigured");
-        } else if (const ZELKOR_STATUS ip = cliIpAddress(target.link, record.ipAddress); ip != 0) {
+        } else if (const ZELKOR_STATUS ip = getGen3ExpIPAddress(target.link, record.ipAddress); ip != 0) {
             logError(handle, fn, "Unable to get IP address of the Expander **** FAILED ****");
             return ip;
         }

@@ -27,7 +27,7 @@ struct CliTarget {
 
 // Sends "\r", drops what comes until silence, sends "\r" again and reads the answer (sleeping 100 ms
 // first when asked). 0 or CLI_LINE_FAILED; got is the answer's length.
-int32_t cliReadPrompt(SerialLine& line, uint8_t* answer, uint32_t size, uint32_t* got, bool sleepFirst);
+int32_t readPrompt(SerialLine& line, uint8_t* answer, uint32_t size, uint32_t* got, bool sleepFirst);
 // True when the answer holds the console prompt from its third byte (and, when exact, nothing after it).
 bool cliIsPrompt(const uint8_t* answer, uint32_t length, bool exact);
 

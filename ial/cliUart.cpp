@@ -29,7 +29,7 @@ CliUartSettings cliDecodeUart(uint8_t lineControl, uint8_t divisor) {
     return settings;
 }
 
-ZELKOR_STATUS cliReadUartSettings(const CliRegisterFunction& registerAccess, const ZELKOR_INSTANCE* handle,
+ZELKOR_STATUS getUARTConnParams(const CliRegisterFunction& registerAccess, const ZELKOR_INSTANCE* handle,
                                   CliUartSettings* settings) {
     // Word accesses: the debug port's boot-ROM frames carry no byte write, and the register is a word.
     uint32_t lineControl = 0;

@@ -25,7 +25,7 @@ CliUartSettings cliDecodeUart(uint8_t lineControl, uint8_t divisor);
 
 // Reads the line control register, opens the divisor latch, reads the divisor and closes the latch
 // again, whatever the divisor read gave. 0, or 1 when an access failed (settings then untouched).
-ZELKOR_STATUS cliReadUartSettings(const CliRegisterFunction& registerAccess, const ZELKOR_INSTANCE* handle,
+ZELKOR_STATUS getUARTConnParams(const CliRegisterFunction& registerAccess, const ZELKOR_INSTANCE* handle,
                                   CliUartSettings* settings);
 
 #endif

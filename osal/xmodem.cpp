@@ -83,7 +83,7 @@ XmodemVerdict xmodemCheckBlock(const uint8_t* afterSoh) {
     return sum == afterSoh[2 + XMODEM_DATA_SIZE] ? XmodemVerdict::Good : XmodemVerdict::BadChecksum;
 }
 
-ZELKOR_STATUS xmodemReceive(SerialLine& line, const ZELKOR_INSTANCE* handle, uint8_t* buffer, uint32_t size) {
+ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uint8_t* buffer, uint32_t size) {
     constexpr const char* fn = "xFileRcveByte";
     // The sender starts on our NAK; each NAK waits its time for the first byte.
     int header = kSilence;
@@ -198,7 +198,7 @@ ZELKOR_STATUS xmodemReceive(SerialLine& line, const ZELKOR_INSTANCE* handle, uin
     }
 }
 
-ZELKOR_STATUS xmodemSend(SerialLine& line, const ZELKOR_INSTANCE* handle, const uint8_t* data, uint32_t size) {
+ZELKOR_STATUS xFileTransByte(SerialLine& line, const ZELKOR_INSTANCE* handle, const uint8_t* data, uint32_t size) {
     constexpr const char* fn = "xFileTransByte";
     // The receiver asks for the first block with NAK; anything else before it is ignored, within a bound.
     const uint64_t startDeadline = line.nowMs() + XMODEM_START_WAIT_MS;

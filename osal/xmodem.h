@@ -42,8 +42,8 @@ enum class XmodemVerdict { Good, BadComplement, BadChecksum };
 XmodemVerdict xmodemCheckBlock(const uint8_t* afterSoh);
 
 // Sends size bytes; 0 when the receiver acknowledged every block and the end, else 1.
-ZELKOR_STATUS xmodemSend(SerialLine& line, const ZELKOR_INSTANCE* handle, const uint8_t* data, uint32_t size);
+ZELKOR_STATUS xFileTransByte(SerialLine& line, const ZELKOR_INSTANCE* handle, const uint8_t* data, uint32_t size);
 // Receives exactly size bytes into buffer (never more are stored); 0, 1, or 3 when the sender cancelled.
-ZELKOR_STATUS xmodemReceive(SerialLine& line, const ZELKOR_INSTANCE* handle, uint8_t* buffer, uint32_t size);
+ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uint8_t* buffer, uint32_t size);
 
 #endif

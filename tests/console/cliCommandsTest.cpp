@@ -240,14 +240,14 @@ TEST(CliTextCommands, NetworkSettingsFromTheEthernetPage) {
     settings.ip = {192, 168, 10, 20};
     console.expander.setEthernet(settings);
     char ip[16] = {};
-    EXPECT_EQ(cliIpAddress(console.link(), ip), 0u);
+    EXPECT_EQ(getGen3ExpIPAddress(console.link(), ip), 0u);
     EXPECT_STREQ(ip, "192.168.10.20");
     EXPECT_EQ(console.persona.commands(), (std::vector<std::string>{"ipconfig"}));
 }
 
 TEST(CliTextCommands, WatchdogResetReachesTheModel) {
     Console console;
-    EXPECT_EQ(cliWatchdogReset(console.link()), 0u);
+    EXPECT_EQ(perform_reset_watchdog(console.link()), 0u);
     EXPECT_EQ(console.expander.watchdogResets(), 1u);
     EXPECT_EQ(console.persona.commands(), (std::vector<std::string>{"reset watchdog"}));
 }
@@ -260,11 +260,11 @@ TEST(CliTextCommands, BufferSizeAndRegionErase) {
     console.expander.writeFlashTable(header.flashTableOffset, {{0, 0x100000, 0}, {5, 0x100000, 0x100000}});
     console.expander.setDesignatedBufferSize(0xE3, 4096);
     uint32_t capacity = 0;
-    EXPECT_EQ(cliBufferSize(console.link(), 0xE3, &capacity), 0u);
+    EXPECT_EQ(cli_buffsize_operation(console.link(), 0xE3, &capacity), 0u);
     EXPECT_EQ(capacity, 4096u);
-    EXPECT_EQ(cliRegionErase(console.link(), 1), 0u);
+    EXPECT_EQ(cli_regerase_operation(console.link(), 1), 0u);
     // Wider fields are written whole, carriage return included.
-    EXPECT_EQ(cliRegionErase(console.link(), 100), 0u);
+    EXPECT_EQ(cli_regerase_operation(console.link(), 100), 0u);
     EXPECT_EQ(console.persona.commands(), (std::vector<std::string>{"buffsize e3", "regerase 01", "regerase 100"}));
     EXPECT_EQ(console.expander.erasedBuffers(), (std::vector<uint8_t>{0x81}));
 }
@@ -276,11 +276,11 @@ TEST(CliTransfers, FlashUploadAndDownloadOfADataBuffer) {
         const std::vector<uint8_t> data = pattern(300, 5);
         ASSERT_EQ(console.expander.writeBuffer(0xE1, 0x100, data), zsim::Outcome::Ok);
         std::vector<uint8_t> buffer(300);
-        EXPECT_EQ(cliFlashUpload(console.link(), 0xE1, 0x100, buffer.data(), 300), 0u);
+        EXPECT_EQ(cli_ful_operation(console.link(), 0xE1, 0x100, buffer.data(), 300), 0u);
         EXPECT_EQ(buffer, data);
 
         const std::vector<uint8_t> written = pattern(256, 9);
-        EXPECT_EQ(cliFlashDownload(console.link(), 0xE3, 0x20, written.data(), 256), 0u);
+        EXPECT_EQ(cli_fdl_operation(console.link(), 0xE3, 0x20, written.data(), 256), 0u);
         std::vector<uint8_t> stored;
         console.expander.readBuffer(0xE3, 0x20, 256, stored);
         EXPECT_EQ(stored, written);
@@ -294,7 +294,7 @@ TEST(CliTransfers, MemoryDownloadSendsTheReadBackTail) {
     const std::vector<uint8_t> before = pattern(256, 77);
     console.expander.writeMemory(0x20001000, before);
     const std::vector<uint8_t> data = pattern(200, 1);
-    EXPECT_EQ(cliMemoryDownload(console.link(), 0x20001000, data.data(), 200), 0u);
+    EXPECT_EQ(cli_mdl_operation(console.link(), 0x20001000, data.data(), 200), 0u);
     std::vector<uint8_t> expected = data;
     expected.insert(expected.end(), before.begin() + 200, before.end());
     EXPECT_EQ(console.memory(0x20001000, 256), expected);
@@ -309,7 +309,7 @@ TEST(CliTransfers, RefusedUploadStopsBeforeAnyXmodemTraffic) {
     Console console;
     console.persona.addFault(ConsoleFault{.command = "ful", .kind = ConsoleFaultKind::Refuse});
     std::vector<uint8_t> buffer(128);
-    EXPECT_EQ(cliFlashUpload(console.link(), 0xE1, 0, buffer.data(), 128), 1u);
+    EXPECT_EQ(cli_ful_operation(console.link(), 0xE1, 0, buffer.data(), 128), 1u);
     EXPECT_EQ(std::count(console.line.written().begin(), console.line.written().end(), XMODEM_NAK), 0);
     EXPECT_EQ(console.persona.lastTransfer(), nullptr);
 }
@@ -320,7 +320,7 @@ TEST(CliTransfers, FailedCommandWriteSendsNoData) {
     EXPECT_EQ(cliRegisterAccess(console.link(), 1, 0x20000000, 1, nullptr), CLI_LINE_FAILED);
     const size_t before = console.line.written().size();
     const std::vector<uint8_t> data = pattern(128, 3);
-    EXPECT_EQ(cliFlashDownload(console.link(), 0xE1, 0, data.data(), 128), 1u);
+    EXPECT_EQ(cli_fdl_operation(console.link(), 0xE1, 0, data.data(), 128), 1u);
     EXPECT_EQ(console.line.written().size(), before);
 }
 
@@ -344,8 +344,8 @@ TEST_P(CliTransferFaults, StatusAndAFollowingCommand) {
     ASSERT_EQ(console.expander.writeBuffer(0xE1, 0, data), zsim::Outcome::Ok);
     std::vector<uint8_t> buffer(300);
     const ZELKOR_STATUS status = std::string(c.command) == "ful"
-                                     ? cliFlashUpload(console.link(), 0xE1, 0, buffer.data(), 300)
-                                     : cliFlashDownload(console.link(), 0xE3, 0, data.data(), 300);
+                                     ? cli_ful_operation(console.link(), 0xE1, 0, buffer.data(), 300)
+                                     : cli_fdl_operation(console.link(), 0xE3, 0, data.data(), 300);
     EXPECT_EQ(status, c.status);
     if (status == 0 && std::string(c.command) == "ful") {
         EXPECT_EQ(buffer, data);

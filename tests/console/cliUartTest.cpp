@@ -52,7 +52,7 @@ struct Console {
 TEST(CliUartRead, ThroughTheDivisorLatch) {
     Console console(0x1B, 1);
     CliUartSettings s{};
-    EXPECT_EQ(cliReadUartSettings(console.access(), nullptr, &s), 0u);
+    EXPECT_EQ(getUARTConnParams(console.access(), nullptr, &s), 0u);
     EXPECT_EQ(s.baudIndex, 10u);
     EXPECT_EQ(s.parity, 2u);
     EXPECT_EQ(console.lineControl(), 0x1Bu);
@@ -65,7 +65,7 @@ TEST(CliUartRead, LatchClosedWhenTheDivisorReadFails) {
     Console console(0x03, 2);
     console.persona.addFault(zsim::ConsoleFault{.command = "mr32", .kind = zsim::ConsoleFaultKind::Silence, .skip = 1});
     CliUartSettings s{99, 99, 99, 99};
-    EXPECT_EQ(cliReadUartSettings(console.access(), nullptr, &s), 1u);
+    EXPECT_EQ(getUARTConnParams(console.access(), nullptr, &s), 1u);
     EXPECT_EQ(console.lineControl() & CLI_UART_DIVISOR_ACCESS, 0u);
     EXPECT_EQ(s.baudIndex, 99u);
 }

@@ -35,11 +35,11 @@ TEST(ConsoleLine, CommandsAndTransfersOverAPty) {
     const std::vector<uint8_t> data = pattern(65536);
     server.inspect([&](zsim::LineEndpoint&) { return expander.writeBuffer(0xE1, 0, data); });
     std::vector<uint8_t> buffer(65536);
-    EXPECT_EQ(cliFlashUpload(link, 0xE1, 0, buffer.data(), 65536), 0u);
+    EXPECT_EQ(cli_ful_operation(link, 0xE1, 0, buffer.data(), 65536), 0u);
     EXPECT_EQ(buffer, data);
 
     const std::vector<uint8_t> small = pattern(200);
-    EXPECT_EQ(cliMemoryDownload(link, 0x20002000, small.data(), 200), 0u);
+    EXPECT_EQ(cli_mdl_operation(link, 0x20002000, small.data(), 200), 0u);
     std::vector<uint8_t> stored;
     server.inspect([&](zsim::LineEndpoint&) { return expander.readMemory(0x20002000, 200, stored); });
     EXPECT_EQ(stored, small);
@@ -54,7 +54,7 @@ TEST(ConsoleLine, DroppedLineFailsTheTransfer) {
     TtyLine line(server.path());
     ASSERT_TRUE(line.ok());
     std::vector<uint8_t> buffer(1024);
-    EXPECT_EQ(cliMemoryUpload(CliLink{line, nullptr}, 0x20000000, buffer.data(), 1024), 1u);
+    EXPECT_EQ(cli_mul_operation(CliLink{line, nullptr}, 0x20000000, buffer.data(), 1024), 1u);
 }
 
 } // namespace

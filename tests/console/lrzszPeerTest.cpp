@@ -103,7 +103,7 @@ TEST_P(LrzszPeer, OurReceiverTakesWhatSxSends) {
     ASSERT_TRUE(line.ok());
     std::vector<uint8_t> buffer(size);
 
-    EXPECT_EQ(xmodemReceive(line, nullptr, buffer.data(), size), XMODEM_SUCCESS);
+    EXPECT_EQ(xFileRcveByte(line, nullptr, buffer.data(), size), XMODEM_SUCCESS);
     EXPECT_EQ(buffer, data);
     EXPECT_EQ(peer.finish(dir_, 20), 0);
 }
@@ -115,7 +115,7 @@ TEST_P(LrzszPeer, RxTakesWhatOurSenderSends) {
     TtyLine line(peer.link().string());
     ASSERT_TRUE(line.ok());
 
-    EXPECT_EQ(xmodemSend(line, nullptr, data.data(), size), XMODEM_SUCCESS);
+    EXPECT_EQ(xFileTransByte(line, nullptr, data.data(), size), XMODEM_SUCCESS);
     EXPECT_EQ(peer.finish(dir_, 20), 0);
     // rx keeps the padding of the last block.
     std::vector<uint8_t> expected = data;

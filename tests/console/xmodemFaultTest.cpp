@@ -59,7 +59,7 @@ TEST_P(XmodemReceiveFaults, StatusDataAndBounds) {
     VirtualLine line(peer);
     std::vector<uint8_t> buffer(c.size + kGuardBytes, kGuard);
 
-    const ZELKOR_STATUS status = xmodemReceive(line, nullptr, buffer.data(), c.size);
+    const ZELKOR_STATUS status = xFileRcveByte(line, nullptr, buffer.data(), c.size);
 
     EXPECT_EQ(status, c.status);
     EXPECT_TRUE(std::all_of(buffer.begin() + c.size, buffer.end(), [](uint8_t b) { return b == kGuard; }))
@@ -104,7 +104,7 @@ TEST(XmodemReceive, SizesStoreExactlyTheirBytes) {
         XmodemPeer peer(XmodemPeer::Role::Sender, data);
         VirtualLine line(peer);
         std::vector<uint8_t> buffer(size + kGuardBytes, kGuard);
-        ASSERT_EQ(xmodemReceive(line, nullptr, buffer.data(), size), XMODEM_SUCCESS);
+        ASSERT_EQ(xFileRcveByte(line, nullptr, buffer.data(), size), XMODEM_SUCCESS);
         EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin()));
         EXPECT_TRUE(std::all_of(buffer.begin() + size, buffer.end(), [](uint8_t b) { return b == kGuard; }));
         EXPECT_TRUE(peer.stats().finished);
@@ -131,7 +131,7 @@ TEST_P(XmodemSendFaults, StatusAndBounds) {
     XmodemPeer peer(XmodemPeer::Role::Receiver, {}, c.fault, c.at);
     VirtualLine line(peer);
 
-    const ZELKOR_STATUS status = xmodemSend(line, nullptr, data.data(), static_cast<uint32_t>(data.size()));
+    const ZELKOR_STATUS status = xFileTransByte(line, nullptr, data.data(), static_cast<uint32_t>(data.size()));
 
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(line.written().empty(), c.sendsNothing);
@@ -169,7 +169,7 @@ TEST(XmodemSend, NakStormResendsAtMostTenTimes) {
     const std::vector<uint8_t> data = pattern(300);
     XmodemPeer peer(XmodemPeer::Role::Receiver, {}, Fault::NakStorm);
     VirtualLine line(peer);
-    EXPECT_EQ(xmodemSend(line, nullptr, data.data(), 300), XMODEM_ERROR);
+    EXPECT_EQ(xFileTransByte(line, nullptr, data.data(), 300), XMODEM_ERROR);
     EXPECT_EQ(peer.stats().blocksReceived, 11u); // the block and ten resends
 }
 
@@ -177,7 +177,7 @@ TEST(XmodemSend, UnansweredEotsAreSpacedForAQuietSecond) {
     const std::vector<uint8_t> data = pattern(10);
     XmodemPeer peer(XmodemPeer::Role::Receiver, {}, Fault::EotUnanswered);
     VirtualLine line(peer);
-    EXPECT_EQ(xmodemSend(line, nullptr, data.data(), 10), XMODEM_ERROR);
+    EXPECT_EQ(xFileTransByte(line, nullptr, data.data(), 10), XMODEM_ERROR);
     const auto& times = peer.stats().eotTimes;
     ASSERT_EQ(times.size(), 10u);
     for (size_t i = 1; i < times.size(); ++i)
