@@ -45,6 +45,29 @@ void clearTrace() {
     control<decltype(&zsim_clearTrace)>("zsim_clearTrace")();
 }
 
+std::vector<std::string> serialLineRecord() {
+    std::vector<std::string> lines;
+    std::istringstream in(takeText(control<decltype(&zsim_serialLineRecord)>("zsim_serialLineRecord")()));
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+void clearSerialLineRecord() {
+    control<decltype(&zsim_serialLineClearRecord)>("zsim_serialLineClearRecord")();
+}
+bool serialLineFrame(unsigned long long device, LineFrame* frame) {
+    LineFrame found;
+    if (control<decltype(&zsim_serialLineFrame)>("zsim_serialLineFrame")(device, &found.dataBits, &found.parity,
+                                                                           &found.stopBits) != 0)
+        return false;
+    if (frame != nullptr)
+        *frame = found;
+    return true;
+}
+void denySerialOpen(const std::string& path) {
+    control<decltype(&zsim_serialDenyOpen)>("zsim_serialDenyOpen")(path.empty() ? nullptr : path.c_str());
+}
+
 const std::string& TraceEntry::at(const std::string& key) const {
     const auto found = fields.find(key);
     if (found == fields.end())

@@ -41,6 +41,18 @@ std::vector<uint8_t> fromHex(const std::string& hex);
 std::vector<std::string> stateLines(const std::string& state, const std::string& device,
                                     const std::string& prefix);
 
+// Serial lines: every tcsetattr as the program asked for it (lines of zsim_serialLineRecord), the frame
+// last set on a terminal (false when none), and the one path whose open fails with EACCES ("" for none).
+std::vector<std::string> serialLineRecord();
+void clearSerialLineRecord();
+struct LineFrame {
+    int dataBits = 8;
+    int parity = 0;
+    int stopBits = 1;
+};
+bool serialLineFrame(unsigned long long device, LineFrame* frame);
+void denySerialOpen(const std::string& path);
+
 } // namespace zsim::client
 
 #endif

@@ -20,6 +20,19 @@ char* zsim_trace(void);
 char* zsim_state(void);
 void zsim_clearTrace(void);
 
+/* Serial lines. A pseudo-terminal takes only 8 data bits without parity, so every tcsetattr on a
+ * terminal is recorded as the program asked for it and then applied with 8 data bits and no parity.
+ * zsim_serialLineFrame tells the frame last asked for on the terminal with the given device number:
+ * 0, or -1 when none was set. */
+int zsim_serialLineFrame(unsigned long long device, int* dataBits, int* parity, int* stopBits);
+/* Every tcsetattr since the last clear, one line each:
+ * "tcsetattr dev=MAJOR:MINOR speed=B bits=N parity=none|odd|even stop=N flow=none|xon|rtscts vmin=N vtime=N"
+ * (freed by the caller). */
+char* zsim_serialLineRecord(void);
+void zsim_serialLineClearRecord(void);
+/* Opens of this exact path fail with EACCES from now on (null: none). */
+void zsim_serialDenyOpen(const char* path);
+
 #ifdef __cplusplus
 }
 #endif

@@ -4,6 +4,7 @@
 // trace (ZSIM_TRACE) and writes the enclosure's final state (ZSIM_STATE) when the process ends. Every
 // other call goes on to the next definition (the C library, or a sanitizer runtime loaded after us).
 #include "preload/zsimControl.h"
+#include "preload/zsimSerialLine.h"
 #include "scenario/Scenario.h"
 #include "scsi/ScsiTarget.h"
 
@@ -320,6 +321,8 @@ std::optional<int> simulatedFstat(int fd, struct stat* st) {
 // ---- open and close ----
 
 std::optional<int> simulatedOpen(const char* path, int flags) {
+    if (serialOpenDenied(path))
+        return fail(EACCES);
     const PathInfo info = classify(path);
     if (info.kind == PathKind::Other)
         return std::nullopt;

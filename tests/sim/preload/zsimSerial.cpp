@@ -1,0 +1,150 @@
+// Serial lines under the preload: a pseudo-terminal refuses any frame but 8 data bits without parity, so
+// the frame a program asks for is recorded here (the simulated expander reads it back) and the kernel is
+// given 8 bits and no parity. One chosen path can be made to refuse its open with EACCES, which a root
+// process never meets otherwise.
+#include "preload/zsimControl.h"
+#include "preload/zsimSerialLine.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <map>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+
+#define ZSIM_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+struct Frame {
+    int dataBits = 8;
+    int parity = 0;
+    int stopBits = 1;
+};
+
+struct SerialWorld {
+    std::mutex mutex;
+    std::map<unsigned long long, Frame> frames;
+    std::string record;
+    std::string deniedPath;
+};
+
+SerialWorld& serialWorld() {
+    static SerialWorld* instance = new SerialWorld();
+    return *instance;
+}
+
+using TcsetattrFunction = int (*)(int, int, const struct termios*);
+using FstatFunction = int (*)(int, struct stat*);
+
+TcsetattrFunction realTcsetattr() {
+    static auto function = reinterpret_cast<TcsetattrFunction>(dlsym(RTLD_NEXT, "tcsetattr"));
+    return function;
+}
+
+FstatFunction realFstat() {
+    static auto function = reinterpret_cast<FstatFunction>(dlsym(RTLD_NEXT, "fstat"));
+    return function;
+}
+
+int bitsOf(tcflag_t cflag) {
+    switch (cflag & CSIZE) {
+    case CS5: return 5;
+    case CS6: return 6;
+    case CS7: return 7;
+    default: return 8;
+    }
+}
+
+unsigned long speedOf(speed_t speed) {
+    static const std::map<speed_t, unsigned long> speeds = {
+        {B0, 0},         {B50, 50},       {B75, 75},       {B110, 110},       {B134, 134},     {B150, 150},
+        {B200, 200},     {B300, 300},     {B600, 600},     {B1200, 1200},     {B1800, 1800},   {B2400, 2400},
+        {B4800, 4800},   {B9600, 9600},   {B19200, 19200}, {B38400, 38400},   {B57600, 57600}, {B115200, 115200},
+        {B230400, 230400}};
+    const auto found = speeds.find(speed);
+    return found != speeds.end() ? found->second : 0;
+}
+
+} // namespace
+
+namespace zsim {
+
+bool serialOpenDenied(const char* path) {
+    SerialWorld& w = serialWorld();
+    std::lock_guard<std::mutex> lock(w.mutex);
+    return path != nullptr && !w.deniedPath.empty() && w.deniedPath == path;
+}
+
+} // namespace zsim
+
+ZSIM_EXPORT int tcsetattr(int fd, int action, const struct termios* attributes) {
+    if (attributes == nullptr)
+        return realTcsetattr()(fd, action, attributes);
+    struct stat st {};
+    if (realFstat()(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return realTcsetattr()(fd, action, attributes);
+    const unsigned long long device = st.st_rdev;
+    Frame frame;
+    frame.dataBits = bitsOf(attributes->c_cflag);
+    frame.parity = (attributes->c_cflag & PARENB) == 0 ? 0 : (attributes->c_cflag & PARODD) != 0 ? 1 : 2;
+    frame.stopBits = (attributes->c_cflag & CSTOPB) != 0 ? 2 : 1;
+    struct termios applied = *attributes;
+    applied.c_cflag = (applied.c_cflag & ~(CSIZE | PARENB | PARODD)) | CS8;
+    const int result = realTcsetattr()(fd, action, &applied);
+    if (result == 0) {
+        SerialWorld& w = serialWorld();
+        std::lock_guard<std::mutex> lock(w.mutex);
+        w.frames[device] = frame;
+        const char* flow = (attributes->c_cflag & CRTSCTS) != 0 ? "rtscts"
+                           : (attributes->c_iflag & IXON) != 0  ? "xon"
+                                                                : "none";
+        const char* parity = frame.parity == 0 ? "none" : frame.parity == 1 ? "odd" : "even";
+        w.record += "tcsetattr dev=" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)) +
+                    " speed=" + std::to_string(speedOf(cfgetospeed(attributes))) +
+                    " bits=" + std::to_string(frame.dataBits) + " parity=" + parity +
+                    " stop=" + std::to_string(frame.stopBits) + " flow=" + flow +
+                    " vmin=" + std::to_string(attributes->c_cc[VMIN]) +
+                    " vtime=" + std::to_string(attributes->c_cc[VTIME]) + "\n";
+    }
+    return result;
+}
+
+ZSIM_EXPORT int zsim_serialLineFrame(unsigned long long device, int* dataBits, int* parity, int* stopBits) {
+    SerialWorld& w = serialWorld();
+    std::lock_guard<std::mutex> lock(w.mutex);
+    const auto found = w.frames.find(device);
+    if (found == w.frames.end())
+        return -1;
+    if (dataBits != nullptr)
+        *dataBits = found->second.dataBits;
+    if (parity != nullptr)
+        *parity = found->second.parity;
+    if (stopBits != nullptr)
+        *stopBits = found->second.stopBits;
+    return 0;
+}
+
+ZSIM_EXPORT char* zsim_serialLineRecord(void) {
+    SerialWorld& w = serialWorld();
+    std::lock_guard<std::mutex> lock(w.mutex);
+    char* copy = static_cast<char*>(std::malloc(w.record.size() + 1));
+    if (copy != nullptr)
+        std::memcpy(copy, w.record.c_str(), w.record.size() + 1);
+    return copy;
+}
+
+ZSIM_EXPORT void zsim_serialLineClearRecord(void) {
+    SerialWorld& w = serialWorld();
+    std::lock_guard<std::mutex> lock(w.mutex);
+    w.record.clear();
+}
+
+ZSIM_EXPORT void zsim_serialDenyOpen(const char* path) {
+    SerialWorld& w = serialWorld();
+    std::lock_guard<std::mutex> lock(w.mutex);
+    w.deniedPath = path != nullptr ? path : "";
+}
