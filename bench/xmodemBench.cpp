@@ -1,8 +1,9 @@
 // XMODEM throughput against lrzsz: one side on a socat pseudo-terminal, the lrzsz peer run by socat with a
 // socket for its stdio. sx to rx is the baseline; our receiver against sx and our sender against rx are
-// given as ratios of its wall time. ZELKOR_BENCH_BYTES sets the transfer size (default 1 MiB).
+// given as ratios of its wall time, through the product's serial port with its post-write delay 0 and as
+// the console's first probe mode prescribes (20 ms). ZELKOR_BENCH_BYTES sets the transfer size (default 1 MiB).
 #include "osal/xmodem.h"
-#include "tests/console/ttyLine.h"
+#include "tests/console/comLine.h"
 
 #include <chrono>
 #include <cstdio>
@@ -78,26 +79,29 @@ int main() {
         baseline = secondsSince(start);
         std::printf("sx to rx: %.2f s (status %d)\n", baseline, status);
     }
-    {
-        Socat peer(dir, "sx -b in.bin");
-        TtyLine line(peer.link.string());
-        std::vector<uint8_t> buffer(size);
-        const auto start = std::chrono::steady_clock::now();
-        const ZELKOR_STATUS status = xFileRcveByte(line, nullptr, buffer.data(), size);
-        const double wall = secondsSince(start);
-        std::printf("sx to our receiver: %.2f s, %.2f of the baseline (status %u, %s)\n", wall, wall / baseline,
-                    status, buffer == data ? "data equal" : "DATA DIFFER");
-        peer.wait();
-    }
-    {
-        fs::remove(dir / "out.bin");
-        Socat peer(dir, "rx -b out.bin");
-        TtyLine line(peer.link.string());
-        const auto start = std::chrono::steady_clock::now();
-        const ZELKOR_STATUS status = xFileTransByte(line, nullptr, data.data(), size);
-        peer.wait();
-        const double wall = secondsSince(start);
-        std::printf("our sender to rx: %.2f s, %.2f of the baseline (status %u)\n", wall, wall / baseline, status);
+    for (uint32_t postWriteUs : {0u, 20000u}) {
+        {
+            Socat peer(dir, "sx -b in.bin");
+            OpenComLine port(peer.link.string(), postWriteUs);
+            std::vector<uint8_t> buffer(size);
+            const auto start = std::chrono::steady_clock::now();
+            const ZELKOR_STATUS status = xFileRcveByte(port.line(), nullptr, buffer.data(), size);
+            const double wall = secondsSince(start);
+            std::printf("sx to our receiver, post-write %u us: %.2f s, %.2f of the baseline (status %u, %s)\n",
+                        postWriteUs, wall, wall / baseline, status, buffer == data ? "data equal" : "DATA DIFFER");
+            peer.wait();
+        }
+        {
+            fs::remove(dir / "out.bin");
+            Socat peer(dir, "rx --delay-startup 1 -b out.bin");
+            OpenComLine port(peer.link.string(), postWriteUs);
+            const auto start = std::chrono::steady_clock::now();
+            const ZELKOR_STATUS status = xFileTransByte(port.line(), nullptr, data.data(), size);
+            peer.wait();
+            const double wall = secondsSince(start) - 1.0; // less rx's delayed start
+            std::printf("our sender to rx, post-write %u us: %.2f s, %.2f of the baseline (status %u)\n", postWriteUs,
+                        wall, wall / baseline, status);
+        }
     }
     fs::remove_all(dir);
     return 0;

@@ -28,7 +28,7 @@ inline constexpr ZELKOR_STATUS XMODEM_CANCELLED = 3; // the sender cancelled (re
 
 // Waits, in milliseconds of line time.
 inline constexpr uint32_t XMODEM_ANSWER_WAIT_MS = 1000;  // one NAK's or one block answer's wait
-inline constexpr uint32_t XMODEM_START_WAIT_MS = 10000;  // the sender's wait for the receiver's start
+inline constexpr uint32_t XMODEM_START_WAIT_MS = 20000;  // the sender's wait for the receiver's start: two of a 10 s NAK interval
 inline constexpr uint32_t XMODEM_EOT_WAIT_MS = 2000;     // the answer to EOT (receivers wait 1 s of quiet)
 inline constexpr uint32_t XMODEM_RETRIES = 10;           // NAKs per wait, answers per block, EOTs
 

@@ -1,6 +1,6 @@
 // The console persona on a pseudo-terminal in real time: the server thread, the product's commands and
 // transfers over a tty, and a hang-up when the line drops.
-#include "tests/console/ttyLine.h"
+#include "tests/console/comLine.h"
 
 #include "console/ConsolePersona.h"
 #include "console/ConsoleServer.h"
@@ -23,8 +23,9 @@ TEST(ConsoleLine, CommandsAndTransfersOverAPty) {
     zsim::Expander expander(zsim::Family::Quenza);
     zsim::ConsolePersona persona(expander, zsim::ConsoleOptions{.echo = true});
     zsim::ConsoleServer server(persona);
-    TtyLine line(server.path());
-    ASSERT_TRUE(line.ok());
+    OpenComLine port(server.path());
+    ASSERT_TRUE(port.ok());
+    SerialLine& line = port.line();
     CliLink link{line, nullptr};
 
     EXPECT_EQ(cliRegisterAccess(link, 1, 0x20000000, 0xCAFEF00D, nullptr), 0);
@@ -51,8 +52,9 @@ TEST(ConsoleLine, DroppedLineFailsTheTransfer) {
     persona.addFault(zsim::ConsoleFault{.command = "mul", .kind = zsim::ConsoleFaultKind::Xmodem,
                                         .xmodem = zsim::XmodemPeerFault::DropLine, .at = 2});
     zsim::ConsoleServer server(persona);
-    TtyLine line(server.path());
-    ASSERT_TRUE(line.ok());
+    OpenComLine port(server.path());
+    ASSERT_TRUE(port.ok());
+    SerialLine& line = port.line();
     std::vector<uint8_t> buffer(1024);
     EXPECT_EQ(cli_mul_operation(CliLink{line, nullptr}, 0x20000000, buffer.data(), 1024), 1u);
 }

@@ -1,7 +1,7 @@
 // The product's XMODEM against lrzsz at real timings: our receiver against `sx -b`, our sender against
 // `rx -b`, each peer run by socat on the far side of a pseudo-terminal (the peer's stdio is a socket, so
 // its last acknowledgement is not lost in a tty flush at exit).
-#include "tests/console/ttyLine.h"
+#include "tests/console/comLine.h"
 
 #include "osal/xmodem.h"
 
@@ -99,8 +99,9 @@ TEST_P(LrzszPeer, OurReceiverTakesWhatSxSends) {
         out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(size));
     }
     SocatPeer peer(dir_, "sx -b in.bin");
-    TtyLine line(peer.link().string());
-    ASSERT_TRUE(line.ok());
+    OpenComLine port(peer.link().string());
+    ASSERT_TRUE(port.ok());
+    SerialLine& line = port.line();
     std::vector<uint8_t> buffer(size);
 
     EXPECT_EQ(xFileRcveByte(line, nullptr, buffer.data(), size), XMODEM_SUCCESS);
@@ -111,9 +112,11 @@ TEST_P(LrzszPeer, OurReceiverTakesWhatSxSends) {
 TEST_P(LrzszPeer, RxTakesWhatOurSenderSends) {
     const uint32_t size = GetParam();
     const std::vector<uint8_t> data = pattern(size);
-    SocatPeer peer(dir_, "rx -b out.bin");
-    TtyLine line(peer.link().string());
-    ASSERT_TRUE(line.ok());
+    // rx starts a second late: its first NAK must not be lost in the port's flush as it opens.
+    SocatPeer peer(dir_, "rx --delay-startup 1 -b out.bin");
+    OpenComLine port(peer.link().string());
+    ASSERT_TRUE(port.ok());
+    SerialLine& line = port.line();
 
     EXPECT_EQ(xFileTransByte(line, nullptr, data.data(), size), XMODEM_SUCCESS);
     EXPECT_EQ(peer.finish(dir_, 20), 0);

@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SendCase{"clean", Fault::None, 1, XMODEM_SUCCESS, false, false, 1, 0, 1000},
         // A receiver that never starts holds the sender for a bounded time.
-        SendCase{"noStart", Fault::NoStart, 1, XMODEM_ERROR, true, false, 0, 10000, 10000},
+        SendCase{"noStart", Fault::NoStart, 1, XMODEM_ERROR, true, false, 0, 20000, 20000},
         SendCase{"quit", Fault::QuitAtStart, 1, XMODEM_ERROR, true, false, 0, 0, 1000},
         SendCase{"cancelAtStart", Fault::CancelStart, 1, XMODEM_ERROR, true, false, 0, 0, 1000},
         SendCase{"nakStorm", Fault::NakStorm, 1, XMODEM_ERROR, false, true, 0, 0, 1000},
