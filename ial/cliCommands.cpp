@@ -182,6 +182,20 @@ const CliCommandRow& cliCommand(CliCommandId id) {
     return kCommands[0];
 }
 
+std::string cliLogText(const char* printed) {
+    std::string_view text(printed);
+    constexpr std::string_view frame = "**** ERROR **** ";
+    while (!text.empty() && (text.front() == '\n' || text.front() == '\r'))
+        text.remove_prefix(1);
+    if (text.substr(0, frame.size()) == frame)
+        text.remove_prefix(frame.size());
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.remove_suffix(1);
+    std::string out(text);
+    std::replace(out.begin(), out.end(), '\n', ' ');
+    return out;
+}
+
 std::optional<uint32_t> cliParseValue(std::span<const uint8_t> reply, uint32_t address) {
     const std::string_view text = asText(reply);
     char name[16];

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 struct CliLink {
     SerialLine& line;
@@ -55,6 +56,9 @@ struct CliCommandRow {
 };
 
 const CliCommandRow& cliCommand(CliCommandId id);
+
+// The log form of a text printed for the user: without its "\n**** ERROR **** " frame and line ends.
+std::string cliLogText(const char* printed);
 
 // The console prompt, found from the third byte of the answer to a carriage return.
 inline constexpr const char CLI_PROMPT[] = "\n cmd >";

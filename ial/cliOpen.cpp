@@ -86,7 +86,7 @@ __attribute__((format(printf, 2, 3))) void print(const ZELKOR_INSTANCE* handle, 
     va_end(args);
     std::fputs(text, stdout);
     std::fflush(stdout);
-    logLine(handle, kOpen, ZELKOR_LOG_ERROR, "%s", text);
+    logLine(handle, kOpen, ZELKOR_LOG_ERROR, "%s **** FAILED ****", cliLogText(text).c_str());
 }
 
 void failed(const ZELKOR_INSTANCE* handle, const char* function, const char* text) {

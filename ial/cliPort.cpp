@@ -87,6 +87,25 @@ SERIAL_PORT_HANDLE* ComPort::release() {
     return port;
 }
 
+CliRegisterFunction cliRegisterOver(REGISTER_OP operation, SERIAL_PORT_HANDLE* port, uint8_t revision) {
+    return [operation, port, revision](uint32_t op, uint32_t address, uint32_t data, uint32_t* out) {
+        uint32_t word = 0;
+        uint8_t byte = 0;
+        const bool wantsByte = (op & CLI_OP_BYTE) != 0;
+        const ZELKOR_STATUS status =
+            operation(port, op, address, data, wantsByte ? static_cast<void*>(&byte) : static_cast<void*>(&word),
+                      revision);
+        if (out != nullptr)
+            *out = wantsByte ? byte : word;
+        return static_cast<int32_t>(status);
+    };
+}
+
 CliRegisterFunction ComPort::romRegisterAccess() {
-    return [](uint32_t, uint32_t, uint32_t, uint32_t*) { return kSerialStatusFailed; };
+    // Reopening the port between passes must not leave the operation on a closed handle.
+    return [this](uint32_t op, uint32_t address, uint32_t data, uint32_t* out) {
+        if (port_ == nullptr)
+            return kSerialStatusFailed;
+        return cliRegisterOver(hws_operation_quenza_Cli, port_, 0)(op, address, data, out);
+    };
 }

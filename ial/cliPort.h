@@ -6,9 +6,17 @@
 #define ZELKOR_CLI_PORT_H
 
 #include "ial/cliOpen.h"
+#include "ial/comInstance.h"
 #include "osal/osalCom.h"
 
 #include <cstdint>
+
+// The console's register operation (a REGISTER_OP): mr and mw commands on the port.
+ZELKOR_STATUS cli_operation(SERIAL_PORT_HANDLE* port, uint32_t operation, uint32_t address, uint32_t data,
+                            void* value, uint8_t revision);
+
+// A register operation of the serial modules on a port, as the console's routines call it.
+CliRegisterFunction cliRegisterOver(REGISTER_OP operation, SERIAL_PORT_HANDLE* port, uint8_t revision);
 
 class ComLine : public SerialLine {
   public:

@@ -62,7 +62,7 @@ __attribute__((format(printf, 3, 4))) void fail(const ZELKOR_INSTANCE* handle, c
     va_end(args);
     std::fputs(text, stdout);
     std::fflush(stdout);
-    logError(handle, function, "%s", text);
+    logError(handle, function, "%s **** FAILED ****", cliLogText(text).c_str());
 }
 
 void progress(const ZELKOR_INSTANCE* handle) {

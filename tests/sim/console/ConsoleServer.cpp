@@ -60,6 +60,8 @@ bool ConsoleServer::idle() {
     int pending = 0;
     if (ioctl(slave_, FIONREAD, &pending) == 0 && pending > 0)
         return false; // output for the product not yet read: it is not silence
+    if (master_ >= 0 && ioctl(master_, FIONREAD, &pending) == 0 && pending > 0)
+        return false; // the product's bytes not yet taken: an answer may follow
     std::lock_guard<std::mutex> lock(mutex_);
     const auto next = endpoint_.nextDeadline();
     return endpoint_.output().empty() && (!next || *next > nowMs() + 100);
