@@ -3,14 +3,17 @@
 // the region list the hardware module builds over the console, and the open's failures.
 #include "console/ConsolePersona.h"
 #include "console/ConsoleServer.h"
+#include "core/modules.h"
 #include "core/zelkor.h"
 #include "osal/osalTime.h"
+#include "client/zsimClient.h"
 #include "scenario/Scenario.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <poll.h>
+#include <termios.h>
 #include <string>
 #include <vector>
 
@@ -37,11 +40,30 @@ bool seamWait(int descriptor, uint32_t tenths) {
 
 void noSleep(uint32_t) {}
 
+// The console answers only at its own speed and frame, as the product set them on the line.
+struct Framing {
+    speed_t speed = B38400;
+    int dataBits = 8;
+    int parity = 0;
+};
+
 struct Console {
-    explicit Console(const std::string& scenario) : enclosure(zsim::parseScenario(scenario)) {
+    explicit Console(const std::string& scenario, Framing framing = {})
+        : enclosure(zsim::parseScenario(scenario)) {
         expander = enclosure->devices.at(0)->expander.get();
         persona = std::make_unique<zsim::ConsolePersona>(*expander);
         server = std::make_unique<zsim::ConsoleServer>(*persona);
+        zsim::client::clearSerialLineRecord();
+        const int master = server->masterDescriptor();
+        const unsigned long long device = server->slaveDevice();
+        server->setFraming([master, device, framing] {
+            termios t{};
+            zsim::client::LineFrame frame;
+            if (tcgetattr(master, &t) != 0 || !zsim::client::serialLineFrame(device, &frame))
+                return false;
+            return cfgetospeed(&t) == framing.speed && frame.dataBits == framing.dataBits &&
+                   frame.parity == framing.parity;
+        });
         gServer = server.get();
         previousWait = osal_setSilenceWaitFunction(seamWait);
         previousSleep = osal_setSleepFunction(noSleep);
@@ -143,6 +165,66 @@ TEST(CliModule, SilentPortEndsBounded) {
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("Nothing seems to be connected to the port."), std::string::npos);
     EXPECT_EQ(handle, nullptr);
+}
+
+// A console at another speed is silence to every pass: the console's settings, then the debug port's
+// twice, each set on the line.
+TEST(CliModule, ConsoleAtAnotherSpeedIsSilence) {
+    Console console("device sg0 quenza\n", Framing{B115200, 8, 0});
+    ZELKOR_INSTANCE* handle = nullptr;
+    ZELKOR_EXPANDER_LIST* list = nullptr;
+    const std::string path = console.server->path();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(zelkor_open(ZELKOR_INTERFACE_CLI, target(path), &handle, nullptr, &list), 12u);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Nothing seems to be connected to the port."),
+              std::string::npos);
+    EXPECT_TRUE(console.commands().empty());
+    std::vector<std::string> frames;
+    for (const std::string& line : zsim::client::serialLineRecord())
+        frames.push_back(line.substr(line.find("speed=")));
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].rfind("speed=38400 bits=8 parity=none stop=1", 0), 0u) << frames[0];
+    EXPECT_EQ(frames[1].rfind("speed=38400 bits=7 parity=none stop=1", 0), 0u) << frames[1];
+    EXPECT_EQ(frames[2].rfind("speed=38400 bits=7 parity=none stop=1", 0), 0u) << frames[2];
+}
+
+TEST(CliModule, AnswersItsSevenOperations) {
+    for (const char* name : {"zelkor_ial_open", "zelkor_ial_close", "zelkor_ial_version", "zelkor_ial_getExpanders",
+                             "zelkor_ial_downloadRegion", "zelkor_ial_uploadRegion", "zelkor_ial_eraseRegion"})
+        EXPECT_NE(ial_cli_query_symbol(name), nullptr) << name;
+    for (const char* name : {"zelkor_ial_downloadRamdebug", "zelkor_ial_Open", "zelkor_ial_open ", ""})
+        EXPECT_EQ(ial_cli_query_symbol(name), nullptr) << name;
+    EXPECT_EQ(ial_cli_query_symbol(nullptr), nullptr);
+    auto version = reinterpret_cast<IAL_VERSION_FUNCTION>(ial_cli_query_symbol("zelkor_ial_version"));
+    uint8_t major = 0;
+    uint8_t minor = 9;
+    EXPECT_EQ(version(&major, &minor), 0u);
+    EXPECT_EQ(major, 1);
+    EXPECT_EQ(minor, 0);
+    EXPECT_EQ(version(nullptr, &minor), 5u);
+}
+
+// After close the module's operations refuse the instance; nothing reaches the line.
+TEST(CliModule, ClosedInstanceIsRefused) {
+    Console console("device sg0 quenza\n");
+    ZELKOR_INSTANCE* handle = nullptr;
+    ZELKOR_EXPANDER_LIST* list = nullptr;
+    const std::string path = console.server->path();
+    ASSERT_EQ(zelkor_open(ZELKOR_INTERFACE_CLI, target(path), &handle, nullptr, &list), 0u);
+    std::free(list);
+    void* instance = handle->ialInstance;
+    EXPECT_EQ(zelkor_close(handle), 0u);
+    const size_t before = console.commands().size();
+    auto getExpanders =
+        reinterpret_cast<IAL_GET_EXPANDERS_FUNCTION>(ial_cli_query_symbol("zelkor_ial_getExpanders"));
+    auto close = reinterpret_cast<IAL_CLOSE_FUNCTION>(ial_cli_query_symbol("zelkor_ial_close"));
+    ZELKOR_EXPANDER_LIST* again = nullptr;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(getExpanders(instance, &again), 4u);
+    EXPECT_EQ(close(instance), 4u);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(again, nullptr);
+    EXPECT_EQ(console.commands().size(), before);
 }
 
 TEST(CliModule, RefusedNamesTouchNothing) {

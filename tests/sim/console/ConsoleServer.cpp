@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -52,6 +53,11 @@ ConsoleServer::~ConsoleServer() {
         ::close(master_);
     if (slave_ >= 0)
         ::close(slave_);
+}
+
+unsigned long long ConsoleServer::slaveDevice() const {
+    struct stat st {};
+    return slave_ >= 0 && fstat(slave_, &st) == 0 ? static_cast<unsigned long long>(st.st_rdev) : 0;
 }
 
 bool ConsoleServer::idle() {

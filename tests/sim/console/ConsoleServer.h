@@ -26,6 +26,10 @@ class ConsoleServer {
 
     // The slave's path, for the product to open.
     const std::string& path() const { return path_; }
+    // The master side: tcgetattr on it shows the speed the product set on the slave.
+    int masterDescriptor() const { return master_; }
+    // The slave's device number, by which the preload reports the frame the product asked for.
+    unsigned long long slaveDevice() const;
     // True while no byte waits in either direction and the endpoint has no timed event due soon: the far
     // end has nothing more to say for now.
     bool idle();
