@@ -32,6 +32,10 @@ struct SerialWorld {
     std::string deniedPath;
 };
 
+// Called before a line setting changes, so that a simulated far end takes the bytes already written at
+// the setting they were written with.
+void (*sLineChangeHook)(int) = nullptr;
+
 SerialWorld& serialWorld() {
     static SerialWorld* instance = new SerialWorld();
     return *instance;
@@ -88,6 +92,8 @@ ZSIM_EXPORT int tcsetattr(int fd, int action, const struct termios* attributes) 
     if (realFstat()(fd, &st) != 0 || !S_ISCHR(st.st_mode))
         return realTcsetattr()(fd, action, attributes);
     const unsigned long long device = st.st_rdev;
+    if (sLineChangeHook != nullptr)
+        sLineChangeHook(fd);
     Frame frame;
     frame.dataBits = bitsOf(attributes->c_cflag);
     frame.parity = (attributes->c_cflag & PARENB) == 0 ? 0 : (attributes->c_cflag & PARODD) != 0 ? 1 : 2;
@@ -147,4 +153,8 @@ ZSIM_EXPORT void zsim_serialDenyOpen(const char* path) {
     SerialWorld& w = serialWorld();
     std::lock_guard<std::mutex> lock(w.mutex);
     w.deniedPath = path != nullptr ? path : "";
+}
+
+ZSIM_EXPORT void zsim_serialSetLineChangeHook(void (*hook)(int)) {
+    sLineChangeHook = hook;
 }
