@@ -182,7 +182,11 @@ ZELKOR_STATUS decodePhy(TopologyAccess& io, uint32_t phy, const DecodeRun& run, 
     rec = ZELKOR_PHY{};
     const PhyPlace place = placeOf(t, phy, run.phys);
     const bool physical = !place.isVirtual && phy < physicalPhys(t, run.phys);
-    const std::optional<uint32_t> lane = t.laneRegisters && physical ? laneOffset(t, hi, phy) : std::nullopt;
+    // A phy without lane registers has no lane offset; kept as a flag and a value, which optimised builds see as set.
+    const std::optional<uint32_t> laneFound =
+        t.laneRegisters && physical ? laneOffset(t, hi, phy) : std::nullopt;
+    const bool lane = laneFound.has_value();
+    const uint32_t laneAt = laneFound.value_or(0);
     const HalLanes& lanes = lanesOf(t, hi);
 
     std::array<uint8_t, PHY_INFORMATION_SIZE> info{};
@@ -206,7 +210,7 @@ ZELKOR_STATUS decodePhy(TopologyAccess& io, uint32_t phy, const DecodeRun& run, 
         rec.supportedMinLinkRate = 0;
         if (gBoolGetDevicesCommand != 1 && lane) {
             uint32_t status = 0;
-            if (const ZELKOR_STATUS s = io.readWord(lanes.status + *lane, status); s != 0)
+            if (const ZELKOR_STATUS s = io.readWord(lanes.status + laneAt, status); s != 0)
                 return s;
             supportedRates(rec, status);
         }
@@ -226,7 +230,7 @@ ZELKOR_STATUS decodePhy(TopologyAccess& io, uint32_t phy, const DecodeRun& run, 
         rec.skarvelEnabled = mask.skarvelBit(phy, t.skarvelLastPhy);
     if (lane && rec.attachedDeviceType == 0 && rec.skarvelEnabled == 1) {
         uint32_t rate = 0;
-        if (const ZELKOR_STATUS status = io.readWord(lanes.attachedRate + *lane, rate); status != 0)
+        if (const ZELKOR_STATUS status = io.readWord(lanes.attachedRate + laneAt, rate); status != 0)
             return status;
         rec.negotiatedLinkRate = bits(rate, 16, 4);
     }
