@@ -2,7 +2,6 @@
 
 #include "osal/osalTime.h"
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +11,6 @@ namespace {
 constexpr const char* kModule = "zelkor_ial_CLI";
 constexpr const char* kOpen = "zelkor_ial_open";
 constexpr ZELKOR_STATUS kFailure = 1;
-constexpr ZELKOR_STATUS kUnknownExpander = 19;
 constexpr ZELKOR_STATUS kOpenFailed = 20;
 constexpr ZELKOR_STATUS kNoDevice = 21;
 constexpr ZELKOR_STATUS kNoPermission = 22;
@@ -26,12 +24,8 @@ constexpr uint32_t kReopenDelayMs = 10;
 
 constexpr uint32_t kQuenzaSignature = 0xC380002C;
 constexpr uint32_t kQuenzaMiscellaneous = 0xC38000A0;
-constexpr uint32_t kOstrelSignature = 0xC000002C;
-constexpr uint32_t MISC_CONFIG_REG = 0xC00000A0;
 constexpr uint32_t kBoardLow = 0x14000028;
 constexpr uint32_t kBoardHigh = 0x14000029;
-constexpr uint32_t kSwitchBoard = 200;
-constexpr uint16_t kBriskoOrTolvane36 = 0x223;
 constexpr uint32_t kP2hRegister = 0x42400010;
 constexpr uint32_t kMiscellaneous = 0x42400018;
 constexpr uint8_t kFirmwareBuffer = 0xE0;
@@ -49,23 +43,6 @@ constexpr ModeRow kModes[] = {
     {CliProbeMode::DebugPort, {8, 7, 1, 0, 10000, 0}},
     {CliProbeMode::ConsoleOnUart, {0, 0, 0, 0, 0, 20000}},
 };
-
-struct OstrelModel {
-    uint16_t productId;
-    const char* name;
-};
-constexpr OstrelModel kOstrelModels[] = {{0x220, "Tolvane24"}, {0x221, "Tolvane28"}, {0x224, "Tolvane12"},
-                                         {0x225, "Tolvane16"}, {0x226, "Tolvane20"}, {0x227, "Tolvane20A"}};
-
-// Revision 2: which of bits 7 and 6 of MISC_CONFIG_REG stick when set names the step.
-struct RevisionProbe {
-    uint32_t bit;
-    const char* text;
-    uint8_t code;
-    uint8_t index;
-};
-constexpr RevisionProbe kRevisionProbes[] = {{1u << 7, "B0/B1", 2, 2}, {1u << 6, "B2", 4, 3}};
-constexpr RevisionProbe kLastRevision{0, "B3", 5, 4};
 
 __attribute__((format(printf, 4, 5))) void logLine(const ZELKOR_INSTANCE* handle, const char* function,
                                                    uint32_t level, const char* format, ...) {
@@ -93,11 +70,6 @@ void failed(const ZELKOR_INSTANCE* handle, const char* function, const char* tex
     logLine(handle, function, ZELKOR_LOG_ERROR, "%s **** FAILED ****", text);
 }
 
-template <size_t N> void copyText(char (&field)[N], const char* text) {
-    std::strncpy(field, text, N - 1);
-    field[N - 1] = '\0';
-}
-
 void progress(const ZELKOR_INSTANCE* handle) {
     if (handle != nullptr && handle->progress != nullptr)
         handle->progress(1, 0);
@@ -111,28 +83,6 @@ bool refusedName(const char* path) {
 // "\n% " from the second byte and nothing after it: the debug port's monitor.
 bool isMonitorPrompt(const uint8_t* answer, uint32_t length) {
     return length == 4 && std::memcmp(answer + 1, "\n% ", 3) == 0;
-}
-
-ZELKOR_STATUS probeOstrelRevision(const CliRegisterFunction& access, ZELKOR_EXPANDER& record) {
-    uint32_t first = 0;
-    if (access(0, MISC_CONFIG_REG, 0, &first) != 0)
-        return kFailure;
-    for (const RevisionProbe& probe : kRevisionProbes) {
-        uint32_t value = 0;
-        if (access(CLI_OP_WRITE, MISC_CONFIG_REG, first | probe.bit, nullptr) != 0 ||
-            access(0, MISC_CONFIG_REG, 0, &value) != 0)
-            return kFailure;
-        if ((value & probe.bit) != 0) {
-            copyText(record.revision, probe.text);
-            record.revisionCode = probe.code;
-            record.revisionIndex = probe.index;
-            return 0;
-        }
-    }
-    copyText(record.revision, kLastRevision.text);
-    record.revisionCode = kLastRevision.code;
-    record.revisionIndex = kLastRevision.index;
-    return 0;
 }
 
 ZELKOR_STATUS doCli38400(CliTarget& target, CliOpenState& state, const char* success) {
@@ -203,49 +153,22 @@ ZELKOR_STATUS getGen3ExptIDAndRevision(const CliRegisterFunction& access, const 
 ZELKOR_STATUS getOstreExptIDAndRevision(const CliRegisterFunction& access, const ZELKOR_INSTANCE* handle,
                                 ZELKOR_EXPANDER& record) {
     constexpr const char* fn = "getOstreExptIDAndRevision";
-    uint32_t signature = 0;
-    if (access(0, kOstrelSignature, 0, &signature) != 0) {
-        failed(handle, fn, "Reading Device Signature");
-        return kFailure;
-    }
-    logLine(handle, fn, ZELKOR_LOG_INFO, "Device Signature is 0x%08x", signature);
-    const uint8_t revision = static_cast<uint8_t>(signature >> 8);
-    record.revisionCode = revision;
-    record.revisionIndex = revision;
-    if (revision == 0 || revision == 1) {
-        copyText(record.revision, revision == 0 ? "A0" : "A1");
-    } else if (revision == 2) {
-        if (probeOstrelRevision(access, record) != 0) {
-            failed(handle, fn, "Probing the Expander Revision");
-            return kFailure;
-        }
-    } else {
-        copyText(record.revision, "Unknown Revision");
-    }
-    record.productId = static_cast<uint16_t>(signature >> 16);
-    record.type = ZELKOR_CHIP_OSTREL;
-    record.familyName = "Ostrel";
-    if (record.productId == kBriskoOrTolvane36) {
+    const ComOstrelProbe probe{
+        access,
         // The board value from two bytes of the firmware header in the flash window, low byte first.
-        uint32_t low = 0;
-        uint32_t high = 0;
-        if (access(CLI_OP_BYTE, kBoardLow, 0, &low) != 0 || access(CLI_OP_BYTE, kBoardHigh, 0, &high) != 0) {
-            failed(handle, fn, "Reading the board identity");
-            return kReadFailed;
-        }
-        const bool isSwitch = (low | (high << 8)) == kSwitchBoard;
-        copyText(record.name, isSwitch ? "Brisko16" : "Tolvane36");
-        record.type = isSwitch ? ZELKOR_CHIP_OSTREL_SWITCH : ZELKOR_CHIP_OSTREL;
-        return 0;
-    }
-    const auto* model = std::find_if(std::begin(kOstrelModels), std::end(kOstrelModels),
-                                     [&](const OstrelModel& m) { return m.productId == record.productId; });
-    if (model == std::end(kOstrelModels)) {
-        copyText(record.name, "Unknown Expander");
-        return kUnknownExpander;
-    }
-    copyText(record.name, model->name);
-    return 0;
+        [&access, handle](uint32_t* board) -> ZELKOR_STATUS {
+            uint32_t low = 0;
+            uint32_t high = 0;
+            if (access(CLI_OP_BYTE, kBoardLow, 0, &low) != 0 || access(CLI_OP_BYTE, kBoardHigh, 0, &high) != 0) {
+                failed(handle, fn, "Reading the board identity");
+                return kReadFailed;
+            }
+            *board = low | (high << 8);
+            return 0;
+        },
+        [handle](uint32_t level, const char* text) { logLine(handle, fn, level, "%s", text); },
+        "Probing the Expander Revision"};
+    return comIdentifyOstrel(probe, record);
 }
 
 ZELKOR_STATUS cliIdentifyOnConsole(CliTarget& target, CliOpenState& state) {

@@ -8,14 +8,15 @@
 
 #include "core/zelkor.h"
 #include "ial/cliCommands.h"
+#include "ial/comInstance.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 
-// A register access (operation bits as cliRegisterAccess): 0 or a negative status.
-using CliRegisterFunction = std::function<int32_t(uint32_t operation, uint32_t address, uint32_t data,
-                                                  uint32_t* out)>;
+// A register access (operation bits as cliRegisterAccess): 0 or a negative status. The same access type
+// the serial modules' shared identification takes.
+using CliRegisterFunction = ComRegisterAccess;
 
 struct CliTarget {
     CliLink link;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <cstdio>
 #include <cstring>
 
 LL_LIST* gComInstanceList = nullptr;
@@ -41,28 +42,38 @@ constexpr OstrelModel kOstrelModels[] = {
     {0x225, "Tolvane16"}, {0x226, "Tolvane20"}, {0x227, "Tolvane20A"},
 };
 
-// Revision 2: which of bits 7 and 6 of the miscellaneous configuration stick tells the step.
-ZELKOR_STATUS probeOstrelRevision(COM_INSTANCE* instance) {
-    ZELKOR_EXPANDER& record = instance->expander;
+// Revision 2: which of bits 7 and 6 of the miscellaneous configuration sticks when set names the step,
+// each tried on the value first read; neither sticking is the last step.
+struct RevisionStep {
+    uint32_t bit;
+    const char* text;
+    uint8_t code;
+    uint8_t index;
+};
+constexpr RevisionStep kRevisionSteps[] = {{1u << 7, "B0/B1", 2, 2}, {1u << 6, "B2", 4, 3}};
+constexpr RevisionStep kLastRevisionStep{0, "B3", 5, 4};
+
+void setRevision(ZELKOR_EXPANDER& record, const RevisionStep& step) {
+    copyText(record.revision, step.text);
+    record.revisionCode = step.code;
+    record.revisionIndex = step.index;
+}
+
+ZELKOR_STATUS probeOstrelRevision(const ComRegisterAccess& access, ZELKOR_EXPANDER& record) {
     uint32_t first = 0;
-    uint32_t again = 0;
-    if (comReadWord(instance, kOstrelMiscConfig, &first) != 0 ||
-        comWriteWord(instance, kOstrelMiscConfig, first | 0x80) != 0 ||
-        comReadWord(instance, kOstrelMiscConfig, &again) != 0)
+    if (access(kReadWord, kOstrelMiscConfig, 0, &first) != 0)
         return kFailure;
-    if ((again & 0x80) != 0) {
-        copyText(record.revision, "B0/B1");
-        record.revisionCode = 2;
-        record.revisionIndex = 2;
-        return 0;
+    for (const RevisionStep& step : kRevisionSteps) {
+        uint32_t again = 0;
+        if (access(kWriteWord, kOstrelMiscConfig, first | step.bit, nullptr) != 0 ||
+            access(kReadWord, kOstrelMiscConfig, 0, &again) != 0)
+            return kFailure;
+        if ((again & step.bit) != 0) {
+            setRevision(record, step);
+            return 0;
+        }
     }
-    if (comWriteWord(instance, kOstrelMiscConfig, first | 0x40) != 0 ||
-        comReadWord(instance, kOstrelMiscConfig, &again) != 0)
-        return kFailure;
-    const bool b2 = (again & 0x40) != 0;
-    copyText(record.revision, b2 ? "B2" : "B3");
-    record.revisionCode = b2 ? 4 : 5;
-    record.revisionIndex = b2 ? 3 : 4;
+    setRevision(record, kLastRevisionStep);
     return 0;
 }
 
@@ -115,17 +126,15 @@ ZELKOR_STATUS comWriteWord(COM_INSTANCE* instance, uint32_t address, uint32_t wo
                                 instance->expander.revisionCode);
 }
 
-ZELKOR_STATUS getOstrelIDAndRevision(COM_INSTANCE* instance) {
-    constexpr const char* fn = "getOstrelIDAndRevision";
-    if (instance == nullptr)
-        return kFailure;
-    ZELKOR_EXPANDER& record = instance->expander;
+ZELKOR_STATUS comIdentifyOstrel(const ComOstrelProbe& probe, ZELKOR_EXPANDER& record) {
     uint32_t signature = 0;
-    if (comReadWord(instance, kOstrelSignature, &signature) != 0) {
-        comLog(instance, fn, ZELKOR_LOG_ERROR, "Reading Device Signature **** FAILED ****");
+    if (probe.access(kReadWord, kOstrelSignature, 0, &signature) != 0) {
+        probe.log(ZELKOR_LOG_ERROR, "Reading Device Signature **** FAILED ****");
         return kFailure;
     }
-    comLog(instance, fn, ZELKOR_LOG_INFO, "Device Signature is 0x%08x", signature);
+    char line[64];
+    std::snprintf(line, sizeof line, "Device Signature is 0x%08x", signature);
+    probe.log(ZELKOR_LOG_INFO, line);
 
     const uint8_t revision = static_cast<uint8_t>(signature >> 8);
     // Later accesses carry the revision code read here.
@@ -134,8 +143,9 @@ ZELKOR_STATUS getOstrelIDAndRevision(COM_INSTANCE* instance) {
         copyText(record.revision, revision == 0 ? "A0" : "A1");
         record.revisionIndex = revision;
     } else if (revision == 2) {
-        if (probeOstrelRevision(instance) != 0) {
-            comLog(instance, fn, ZELKOR_LOG_ERROR, "Identifying the Ostrel revision **** FAILED ****");
+        if (probeOstrelRevision(probe.access, record) != 0) {
+            std::snprintf(line, sizeof line, "%s **** FAILED ****", probe.revisionFailure);
+            probe.log(ZELKOR_LOG_ERROR, line);
             return kFailure;
         }
     } else {
@@ -146,12 +156,10 @@ ZELKOR_STATUS getOstrelIDAndRevision(COM_INSTANCE* instance) {
     record.type = ZELKOR_CHIP_OSTREL;
     record.familyName = "Ostrel";
     if (record.productId == kProductTolvane36OrBrisko) {
-        if (clearBit8(instance, kOstrelGpioDirection) != 0 || clearBit8(instance, kOstrelGpioOut) != 0)
-            return kFailure;
         uint32_t board = 0;
-        if (comReadWord(instance, kOstrelBoardWord, &board) != 0)
-            return kBoardWordUnreadable;
-        const bool isSwitch = (board & 0xFFFF) == kSwitchBoard;
+        if (const ZELKOR_STATUS status = probe.readBoard(&board); status != 0)
+            return status;
+        const bool isSwitch = board == kSwitchBoard;
         copyText(record.name, isSwitch ? "Brisko16" : "Tolvane36");
         record.type = isSwitch ? ZELKOR_CHIP_OSTREL_SWITCH : ZELKOR_CHIP_OSTREL;
         return 0;
@@ -164,6 +172,31 @@ ZELKOR_STATUS getOstrelIDAndRevision(COM_INSTANCE* instance) {
     }
     copyText(record.name, model->name);
     return 0;
+}
+
+ZELKOR_STATUS getOstrelIDAndRevision(COM_INSTANCE* instance) {
+    if (instance == nullptr)
+        return kFailure;
+    const ComOstrelProbe probe{
+        [instance](uint32_t operation, uint32_t address, uint32_t data, uint32_t* value) -> int32_t {
+            if (instance->registerOp == nullptr)
+                return static_cast<int32_t>(kFailure);
+            return static_cast<int32_t>(instance->registerOp(instance->port, operation, address, data, value,
+                                                             instance->expander.revisionCode));
+        },
+        // The board word is read once the GPIO bit 8 driving its strap is cleared.
+        [instance](uint32_t* board) -> ZELKOR_STATUS {
+            if (clearBit8(instance, kOstrelGpioDirection) != 0 || clearBit8(instance, kOstrelGpioOut) != 0)
+                return kFailure;
+            uint32_t word = 0;
+            if (comReadWord(instance, kOstrelBoardWord, &word) != 0)
+                return kBoardWordUnreadable;
+            *board = word & 0xFFFF;
+            return 0;
+        },
+        [instance](uint32_t level, const char* text) { comLog(instance, "getOstrelIDAndRevision", level, "%s", text); },
+        "Identifying the Ostrel revision"};
+    return comIdentifyOstrel(probe, instance->expander);
 }
 
 ZELKOR_STATUS getQuenzaIDAndRevision(COM_INSTANCE* instance) {

@@ -8,6 +8,7 @@
 #include "osal/osalCom.h"
 
 #include <cstdint>
+#include <functional>
 
 // A register access: operation bits (bit 0 write, bit 3 one byte), the expander address, the data to
 // write, the out-value (a byte or a word by bit 3), the chip's revision code. 0, a negative port status,
@@ -96,6 +97,26 @@ enum class ComProgram { None, OstrelBootstrap, QuenzaBootstrap, QuenzaRom, Ostre
 ComProgram classifyConnectionAnswer(const uint8_t* answer, uint32_t count);
 
 // ---- identification ----
+
+// A register access as one module makes it (operation bits as REGISTER_OP, the word read into value):
+// 0 on success, anything else a failure.
+using ComRegisterAccess =
+    std::function<int32_t(uint32_t operation, uint32_t address, uint32_t data, uint32_t* value)>;
+
+// How a module reaches a family Ostrel chip for its identification and reports it.
+struct ComOstrelProbe {
+    ComRegisterAccess access;
+    // The board value that tells the switch board from the 36-port one: 0, or the status to end with.
+    std::function<ZELKOR_STATUS(uint32_t* board)> readBoard;
+    // One log line of the identification at the level.
+    std::function<void(uint32_t level, const char* text)> log;
+    const char* revisionFailure; // logged when probing revision 2 fails
+};
+
+// The family Ostrel identification: the signature, the revision (revision 2 probed on the miscellaneous
+// configuration), the product table. 0; 1 on a failing access; 19 for an unknown product; for the
+// product whose board names the model, the board reader's failure.
+ZELKOR_STATUS comIdentifyOstrel(const ComOstrelProbe& probe, ZELKOR_EXPANDER& record);
 
 ZELKOR_STATUS getOstrelIDAndRevision(COM_INSTANCE* instance);
 ZELKOR_STATUS getQuenzaIDAndRevision(COM_INSTANCE* instance);
