@@ -2,6 +2,8 @@
 // and offset each interface class gets, the debug-port class with its flash flag and ARM control, Palx's
 // refused regions, requests the interface hands back, and handles without an interface.
 #include "hal/zelkorHalCommon.h"
+#include "model/I2cBus.h"
+#include "osal/osalTime.h"
 #include "tests/hal/halFixture.h"
 
 #include <gmock/gmock.h>
@@ -151,16 +153,17 @@ TEST_F(HalRegionOps, FlashEnableNeedsBitSixteenToStick) {
     }
 }
 
-// 27 and 28 come back as the interface gave them, with Ostrel's warnings; nothing else is written.
-TEST_F(HalRegionOps, RequestsOfTheInterfaceAreHandedBack) {
+// 27 and 28 are warned of by Ostrel, then served by the module itself.
+TEST_F(HalRegionOps, RequestsOfTheInterfaceAreWarnedOf) {
     for (ZELKOR_STATUS request : {27u, 28u}) {
         openFamily(kOstrel);
         gModel.failures.push_back({"download", std::nullopt, request, 0x85u, 0, 1});
         gModel.failures.push_back({"erase", std::nullopt, request, 0x85u, 0, 1});
         const ZELKOR_REGION partition = row(2, 0x85);
-        EXPECT_EQ(download(partition, 0x10), request);
-        EXPECT_EQ(erase(partition), request);
-        EXPECT_EQ(seen().size(), 2u);
+        gModel.record = false;
+        EXPECT_EQ(download(partition, 0x10), 0u);
+        EXPECT_EQ(erase(partition), 0u);
+        gModel.record = true;
         EXPECT_EQ(download(partition, 0x10), 0u) << "the fault strikes once";
         const std::vector<std::string> lines = log_->lines();
         log_ = std::make_unique<LogCapture>();
@@ -193,14 +196,22 @@ TEST_F(HalRegionOps, PalxRegionsAndBounds) {
     EXPECT_EQ(seen(), (std::vector<std::tuple<std::string, uint32_t, uint32_t, uint32_t>>{
                           {"download", 1, 0x10, 16}}));
 
-    // The boot record is its own target, bounded by its 8 KiB; a 35 from the interface comes back as given.
+    // The boot record is its own target, bounded by its 8 KiB; a 35 from the interface sends the bytes through
+    // the I2C programmer, laid over the record at their offset.
     gModel.calls.clear();
     const ZELKOR_REGION bootRecord = row(ZELKOR_REGION_BOOT_RECORD, 0x0A);
     EXPECT_EQ(download(bootRecord, 0x1FF8), 5u);
     gModel.failures.push_back({"download", std::nullopt, 35, 0x0Au, 0, 1});
-    EXPECT_EQ(download(bootRecord, 0x1FF0), 35u);
-    EXPECT_EQ(seen(), (std::vector<std::tuple<std::string, uint32_t, uint32_t, uint32_t>>{
-                          {"download", 0x0A, 0x1FF0, 16}}));
+    gModel.failures.push_back({"upload", std::nullopt, 35, 0x0Au});
+    gModel.expander->seeprom().bytes()[0] = 0x81; // the boot slot's record at byte 64
+    gModel.expander->space().findRegister(zsim::kBootSlotRegister)->value = 0;
+    osal_setSleepFunction([](uint32_t ms) { gModel.expander->elapse(uint64_t{ms} * 1000); });
+    EXPECT_EQ(download(bootRecord, 0x1FE0), 0u) << "read back and compared";
+    EXPECT_EQ(gModel.expander->seeprom().bytes()[64 + 0x1FE0], 0x5A);
+    EXPECT_EQ(gModel.expander->seeprom().bytes()[64 + 0x1FEF], 0x5A);
+    ASSERT_FALSE(gModel.calls.empty());
+    EXPECT_EQ(seen().front(), std::make_tuple(std::string("download"), 0x0Au, 0x1FE0u, 16u));
+    gModel.failures.clear();
 
     // Over the debug port regions 4 and 5 go to the interface; code 3 writes the caller's own row.
     openFamily(kPalx, ZELKOR_INTERFACE_COM);
