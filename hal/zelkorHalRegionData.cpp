@@ -51,6 +51,7 @@ constexpr HalRegionData ostrelQuenza() {
         .flashEnableBits = 0,
         .flashFlag = nullptr,
         .quenzaEnable = false,
+        .halvesLargeFlashReads = false,
         .palxSteps = false,
         .nullInstance = 5,
         .determining = "Determining the Region",
@@ -115,6 +116,7 @@ const HalRegionData kQuenzaRegionData = [] {
     d.flashEnableBits = 0x3370000Fu;
     d.flashFlag = &gFlashOpsFlagQuenza;
     d.quenzaEnable = true;
+    d.halvesLargeFlashReads = true;
     d.wholeFlashRefused = "Operation on Flash not supported over selected interface **** FAILED ****";
     d.uploadFailed = "Reading %d bytes at 0x%08x offset **** FAILED ****";
     d.checksumSpan = HalChecksumSpan::LengthInFile;
@@ -130,6 +132,7 @@ const HalRegionData kPalxRegionData{
     .flashEnableBits = 0,
     .flashFlag = nullptr,
     .quenzaEnable = false,
+    .halvesLargeFlashReads = false,
     .palxSteps = true,
     .nullInstance = 4,
     .determining = "Determining the Specific region",

@@ -1,9 +1,11 @@
 // Region download, upload and erase. The request goes to the interface module first, on the region that
 // holds the address; an interface that cannot program the flash itself answers 27 or 28 (the Palx boot record
 // 35), and the module does that work itself through the flash engine or the SEEPROM programmer.
+#include "hal/flash.h"
 #include "hal/zelkorHalCommon.h"
 #include "hal/zelkorHalRegionOps.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -133,6 +135,12 @@ bool isPalxRefusedInBand(const HalFamily& f, const ZELKOR_HAL_INSTANCE* hi, cons
            r.index <= kPalxRefusedInBandLast;
 }
 
+// Bytes a whole-flash read may take of the part: all of it, or (Quenza) half of a part of 32 MiB or more.
+uint32_t flashReadLimit(const HalRegionData& d, uint32_t partBytes) {
+    constexpr uint32_t kHalvedFrom = 0x2000000;
+    return d.halvesLargeFlashReads && partBytes >= kHalvedFrom ? partBytes / 2 : partBytes;
+}
+
 } // namespace
 
 ZELKOR_STATUS halDownloadRegion(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* region,
@@ -243,8 +251,18 @@ ZELKOR_STATUS halUploadRegion(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKO
         *d.flashFlag == 0) {
         // The flash must answer reads through the window; its size, which would bound the read, comes from
         // the flash identification.
-        if (hal_flashEnable(hi) != 0)
+        if (hal_flashEnable(hi) != 0) {
             halLog(f, handle, fn, ZELKOR_LOG_ERROR, "Enabling the flash **** FAILED ****");
+        } else {
+            halLog(f, handle, fn, ZELKOR_LOG_INFO, "Identifying the flash type");
+            uint32_t type = 0;
+            if (flash_retriveFlashType(handle, f.flashBase, &type) != 0) {
+                halLog(f, handle, fn, ZELKOR_LOG_ERROR, "Unknown flash type **** FAILED ****");
+            } else {
+                length = std::min(length, flashReadLimit(d, flash_retrieveFlashSize()));
+                *d.flashFlag = 1;
+            }
+        }
     }
     ZELKOR_REGION* window = handle->interface == kInterfaceCode3 ? memoryWindow(hi) : nullptr;
     if (window != nullptr) {

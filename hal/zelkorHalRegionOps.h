@@ -52,6 +52,7 @@ struct HalRegionData {
     uint32_t flashEnableBits;   // ORed in by the first enable step
     uint32_t* flashFlag;        // the family's flash-prepared flag, or null
     bool quenzaEnable;          // a failed first enable write ends the enable
+    bool halvesLargeFlashReads; // a whole-flash read takes half of a part of 32 MiB or more
     bool palxSteps;             // regions 4 and 5 refused in-band, every row of kind 2 and above resolves
     ZELKOR_STATUS nullInstance; // status of a null instance in the checks
 
