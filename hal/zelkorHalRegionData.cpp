@@ -9,6 +9,40 @@ namespace {
 constexpr uint32_t kOstrelQuenzaAvailableFlash = 0x3FFFFFFu;
 constexpr uint32_t kPalxAvailableFlash = 0x200000u;
 
+constexpr HalFlashTexts kOstrelFlashTexts{
+    .eraseByPartBlocks = false,
+    .tooLarge = nullptr,
+    .eraseFailed = "Flash Erase **** FAILED ****",
+    .erasePassed = nullptr,
+    .eraseStopping = "Stoping the ARM processor",
+    .eraseStopFailed = "Stoping the ARM processor **** FAILED ****",
+    .erasePerforming = "Performing Flash Erase",
+    .eraseStartAnyway = "Starting the ARM processor even though the retVal is not SUCCESS",
+    .eraseStarting = "Starting the ARM processor",
+    .eraseStartFailed = "Starting the ARM processor **** FAILED ****",
+};
+
+constexpr HalFlashTexts kQuenzaFlashTexts = [] {
+    HalFlashTexts t = kOstrelFlashTexts;
+    t.eraseByPartBlocks = true;
+    t.tooLarge = "Number of bytes to download is greater than Flash size";
+    t.erasePassed = "Flash blocks erase **** PASSED ****";
+    return t;
+}();
+
+constexpr HalFlashTexts kPalxFlashTexts{
+    .eraseByPartBlocks = false,
+    .tooLarge = nullptr,
+    .eraseFailed = nullptr,
+    .erasePassed = nullptr,
+    .eraseStopping = "Stoping the ARM processor",
+    .eraseStopFailed = "Unable to Stop the ARM processor **** FAILED ****",
+    .erasePerforming = "Performing Flash Erase operation",
+    .eraseStartAnyway = "Starting ARM processor, even though the retval is not SUCCESS",
+    .eraseStarting = "Starting ARM processor",
+    .eraseStartFailed = nullptr,
+};
+
 // What Ostrel and Quenza share; each family changes a few lines below.
 constexpr HalRegionData ostrelQuenza() {
     return HalRegionData{
@@ -17,6 +51,7 @@ constexpr HalRegionData ostrelQuenza() {
         .flashEnableBits = 0,
         .flashFlag = nullptr,
         .quenzaEnable = false,
+        .halvesLargeFlashReads = false,
         .palxSteps = false,
         .nullInstance = 5,
         .determining = "Determining the Region",
@@ -71,6 +106,7 @@ const HalRegionData kOstrelRegionData = [] {
     d.flashFlag = &gFlashOpsFlag;
     d.requestWarning = "Writing %d bytes at 0x%08x offset has FAILED";
     d.eraseRequestWarning = "Erasing region 0x%02x FAILED";
+    d.flashTexts = &kOstrelFlashTexts;
     return d;
 }();
 
@@ -80,11 +116,13 @@ const HalRegionData kQuenzaRegionData = [] {
     d.flashEnableBits = 0x3370000Fu;
     d.flashFlag = &gFlashOpsFlagQuenza;
     d.quenzaEnable = true;
+    d.halvesLargeFlashReads = true;
     d.wholeFlashRefused = "Operation on Flash not supported over selected interface **** FAILED ****";
     d.uploadFailed = "Reading %d bytes at 0x%08x offset **** FAILED ****";
     d.checksumSpan = HalChecksumSpan::LengthInFile;
     d.versionLoadDone = "Successfully copied File to Buffer";
     d.rejectsEndMarks = true;
+    d.flashTexts = &kQuenzaFlashTexts;
     return d;
 }();
 
@@ -94,6 +132,7 @@ const HalRegionData kPalxRegionData{
     .flashEnableBits = 0,
     .flashFlag = nullptr,
     .quenzaEnable = false,
+    .halvesLargeFlashReads = false,
     .palxSteps = true,
     .nullInstance = 4,
     .determining = "Determining the Specific region",
@@ -134,4 +173,5 @@ const HalRegionData kPalxRegionData{
     .regionVersionBytes = 136,
     .regionVersionRead = "Reading %d bytes at 0x00000000 offset",
     .regionVersionReadFailed = "Reading %d bytes at 0x00000000 offset **** FAILED ****",
+    .flashTexts = &kPalxFlashTexts,
 };

@@ -1,9 +1,11 @@
 // Region download, upload and erase. The request goes to the interface module first, on the region that
 // holds the address; an interface that cannot program the flash itself answers 27 or 28 (the Palx boot record
-// 35), which is handed back as it stands until the flash engine takes those requests over.
+// 35), and the module does that work itself through the flash engine or the SEEPROM programmer.
+#include "hal/flash.h"
 #include "hal/zelkorHalCommon.h"
 #include "hal/zelkorHalRegionOps.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -133,6 +135,12 @@ bool isPalxRefusedInBand(const HalFamily& f, const ZELKOR_HAL_INSTANCE* hi, cons
            r.index <= kPalxRefusedInBandLast;
 }
 
+// Bytes a whole-flash read may take of the part: all of it, or (Quenza) half of a part of 32 MiB or more.
+uint32_t flashReadLimit(const HalRegionData& d, uint32_t partBytes) {
+    constexpr uint32_t kHalvedFrom = 0x2000000;
+    return d.halvesLargeFlashReads && partBytes >= kHalvedFrom ? partBytes / 2 : partBytes;
+}
+
 } // namespace
 
 ZELKOR_STATUS halDownloadRegion(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* region,
@@ -190,9 +198,28 @@ ZELKOR_STATUS halDownloadRegion(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZEL
     const ZELKOR_STATUS status = ialDownload(hi, to, static_cast<uint32_t>(at), length, file, buffer);
     if (!d.palxSteps && cls == InterfaceClass::DebugPort && d.flashFlag != nullptr)
         *d.flashFlag = 1;
-    if ((status == HAL_FLASH_SELF_PROGRAM || status == HAL_FLASH_SELF_PROGRAM_STOP) &&
-        d.requestWarning != nullptr)
+    const bool flashRequest = status == HAL_FLASH_SELF_PROGRAM || status == HAL_FLASH_SELF_PROGRAM_STOP;
+    if (flashRequest && d.requestWarning != nullptr)
         halLog(f, handle, fn, ZELKOR_LOG_WARN, d.requestWarning, static_cast<int>(length), offset);
+    // The whole-chip erase goes with a whole-flash row on the debug port (Palx: on code 3 too).
+    const bool wholeChipInterface = d.palxSteps ? handle->interface == ZELKOR_INTERFACE_COM ||
+                                                      handle->interface == kInterfaceCode3
+                                                : cls == InterfaceClass::DebugPort;
+    const HalFlashRequest request{
+        .caller = region,
+        .offset = offset,
+        .length = length,
+        .file = file,
+        .buffer = buffer,
+        .sent = to,
+        .sentOffset = static_cast<uint32_t>(at),
+        .target = target.region,
+        .wholeChip = static_cast<uint8_t>(wholeChipInterface && region->kind == ZELKOR_REGION_FLASH),
+    };
+    if (d.palxSteps && (flashRequest || status == HAL_BOOT_RECORD_I2C))
+        return halPalxProgramRequest(f, hi, request, status);
+    if (!d.palxSteps && flashRequest)
+        return halProgramRequest(f, hi, request, status);
     return status;
 }
 
@@ -208,8 +235,12 @@ ZELKOR_STATUS halUploadRegion(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKO
         return HAL_INVALID_ARGUMENT;
     halLog(f, handle, fn, ZELKOR_LOG_INFO, "Reading %d bytes at 0x%08x offset", static_cast<int>(length),
            offset);
-    if (d.palxSteps)
-        return ialUpload(hi, region, offset, length, file, buffer);
+    if (d.palxSteps) {
+        const ZELKOR_STATUS status = ialUpload(hi, region, offset, length, file, buffer);
+        if (status == HAL_BOOT_RECORD_I2C)
+            return halBootRecordUpload(f, hi, offset, length, file, buffer);
+        return status;
+    }
 
     const InterfaceClass cls = classOf(handle);
     if (cls == InterfaceClass::Direct && region->kind == ZELKOR_REGION_FLASH) {
@@ -220,8 +251,18 @@ ZELKOR_STATUS halUploadRegion(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKO
         *d.flashFlag == 0) {
         // The flash must answer reads through the window; its size, which would bound the read, comes from
         // the flash identification.
-        if (hal_flashEnable(hi) != 0)
+        if (hal_flashEnable(hi) != 0) {
             halLog(f, handle, fn, ZELKOR_LOG_ERROR, "Enabling the flash **** FAILED ****");
+        } else {
+            halLog(f, handle, fn, ZELKOR_LOG_INFO, "Identifying the flash type");
+            uint32_t type = 0;
+            if (flash_retriveFlashType(handle, f.flashBase, &type) != 0) {
+                halLog(f, handle, fn, ZELKOR_LOG_ERROR, "Unknown flash type **** FAILED ****");
+            } else {
+                length = std::min(length, flashReadLimit(d, flash_retrieveFlashSize()));
+                *d.flashFlag = 1;
+            }
+        }
     }
     ZELKOR_REGION* window = handle->interface == kInterfaceCode3 ? memoryWindow(hi) : nullptr;
     if (window != nullptr) {
@@ -265,10 +306,11 @@ ZELKOR_STATUS halEraseRegion(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKOR
     }
     halLog(f, handle, fn, ZELKOR_LOG_INFO, d.eraseAnnounce, region->index);
     const ZELKOR_STATUS status = ialErase(hi, region);
-    if ((status == HAL_FLASH_SELF_PROGRAM || status == HAL_FLASH_SELF_PROGRAM_STOP) &&
-        d.eraseRequestWarning != nullptr)
+    if (status != HAL_FLASH_SELF_PROGRAM && status != HAL_FLASH_SELF_PROGRAM_STOP)
+        return status;
+    if (d.eraseRequestWarning != nullptr)
         halLog(f, handle, fn, ZELKOR_LOG_WARN, d.eraseRequestWarning, region->index);
-    return status;
+    return halEraseRequest(f, hi, region, status);
 }
 
 ZELKOR_STATUS halDownloadRamdebug(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const char* ttyPath,

@@ -30,6 +30,20 @@ enum class HalChecksumSpan {
     WholeFile,        // the whole file (Palx)
 };
 
+// Lines and rules of the flash work a module does itself when the interface asks for it.
+struct HalFlashTexts {
+    bool eraseByPartBlocks;     // a bootstrap erase spans the part's blocks (Quenza), else whole 64 KiB
+    const char* tooLarge;       // before 44, or null
+    const char* eraseFailed;    // the bootstrap erase failed
+    const char* erasePassed;    // or null
+    const char* eraseStopping;  // region erase with the ARM stopped
+    const char* eraseStopFailed;
+    const char* erasePerforming;
+    const char* eraseStartAnyway;
+    const char* eraseStarting;
+    const char* eraseStartFailed; // or null
+};
+
 // Texts are the module's own log lines; null means the family writes no such line.
 struct HalRegionData {
     // Flash access.
@@ -38,6 +52,7 @@ struct HalRegionData {
     uint32_t flashEnableBits;   // ORed in by the first enable step
     uint32_t* flashFlag;        // the family's flash-prepared flag, or null
     bool quenzaEnable;          // a failed first enable write ends the enable
+    bool halvesLargeFlashReads; // a whole-flash read takes half of a part of 32 MiB or more
     bool palxSteps;             // regions 4 and 5 refused in-band, every row of kind 2 and above resolves
     ZELKOR_STATUS nullInstance; // status of a null instance in the checks
 
@@ -87,12 +102,37 @@ struct HalRegionData {
     uint32_t regionVersionBytes;
     const char* regionVersionRead;       // (bytes)
     const char* regionVersionReadFailed; // (bytes)
+    const HalFlashTexts* flashTexts = nullptr;
 };
 
 // Texts and constants of the three families.
 extern const HalRegionData kOstrelRegionData;
 extern const HalRegionData kQuenzaRegionData;
 extern const HalRegionData kPalxRegionData;
+
+// What a download asked of the interface, for the flash work the interface hands back.
+struct HalFlashRequest {
+    ZELKOR_REGION* caller;
+    uint32_t offset;
+    uint32_t length;
+    FILE* file;
+    uint8_t* buffer;
+    ZELKOR_REGION* sent; // the row and offset the interface was given
+    uint32_t sentOffset;
+    ZELKOR_REGION* target; // the row the address resolved to: the flash work stays inside it
+    uint8_t wholeChip;
+};
+
+// A 27 or 28 from a download (Ostrel, Quenza), a 27, 28 or 35 (Palx), a 27 or 28 from an erase, and a 35
+// from a Palx upload: the module does the flash or SEEPROM work itself.
+ZELKOR_STATUS halProgramRequest(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const HalFlashRequest& r,
+                                ZELKOR_STATUS request);
+ZELKOR_STATUS halPalxProgramRequest(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const HalFlashRequest& r,
+                                    ZELKOR_STATUS request);
+ZELKOR_STATUS halEraseRequest(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* region,
+                              ZELKOR_STATUS request);
+ZELKOR_STATUS halBootRecordUpload(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, uint32_t offset, uint32_t length,
+                                  FILE* file, uint8_t* buffer);
 
 // ---- the operations, once for every family ----
 

@@ -1,7 +1,10 @@
 // Region download, upload and erase of the hardware modules over the model-backed fake interface: which row
 // and offset each interface class gets, the debug-port class with its flash flag and ARM control, Palx's
 // refused regions, requests the interface hands back, and handles without an interface.
+#include "hal/flash.h"
 #include "hal/zelkorHalCommon.h"
+#include "model/I2cBus.h"
+#include "osal/osalTime.h"
 #include "tests/hal/halFixture.h"
 
 #include <gmock/gmock.h>
@@ -113,16 +116,43 @@ TEST_F(HalRegionOps, CodeThreeUploadStopsAndStartsTheArm) {
     EXPECT_THAT(accesses(), IsEmpty());
 }
 
-// A debug-port upload of the whole flash enables the flash first (once the flag is clear).
+// A debug-port upload of the whole flash enables and identifies the flash first (once the flag is clear) and
+// reads no more than the part holds; Quenza half of a part of 32 MiB or more.
 TEST_F(HalRegionOps, DebugPortWholeFlashUploadEnablesTheFlash) {
     openFamily(kQuenza, ZELKOR_INTERFACE_COM);
     EXPECT_EQ(upload(row(1, 0x00), 0), 0u);
-    EXPECT_THAT(accesses(), ElementsAre(Access{'R', 0x2C000004u, 0}, Access{'W', 0x2C000004u, 0x3370000Fu},
-                                        Access{'R', 0x2C000004u, 0}, Access{'W', 0x2C000004u, 0x3371000Fu},
-                                        Access{'R', 0x2C000004u, 0}));
-    ASSERT_EQ(gModel.calls.size(), 6u);
+    const std::vector<Access> seenAccesses = accesses();
+    ASSERT_GE(seenAccesses.size(), 6u);
+    EXPECT_THAT(std::vector<Access>(seenAccesses.begin(), seenAccesses.begin() + 6),
+                ElementsAre(Access{'R', 0x2C000004u, 0}, Access{'W', 0x2C000004u, 0x3370000Fu},
+                            Access{'R', 0x2C000004u, 0}, Access{'W', 0x2C000004u, 0x3371000Fu},
+                            Access{'R', 0x2C000004u, 0}, Access{'R', zsim::kFlashBusRegister, 0}));
     EXPECT_EQ(gModel.calls.back().op, "upload");
     EXPECT_EQ(gModel.calls.back().region.kind, ZELKOR_REGION_FLASH);
+    EXPECT_EQ(gModel.calls.back().size, 16u);
+    EXPECT_EQ(gFlashOpsFlagQuenza, 1u);
+    struct Clamp {
+        const FamilyCase* family;
+        const char* part;
+        uint32_t length;
+        uint32_t read;
+    };
+    const Clamp clamps[] = {
+        {&kQuenza, nullptr, 0x3000000, 0x2000000}, // the family's 64 MiB part
+        {&kOstrel, nullptr, 0x3000000, 0x3000000},
+        {&kQuenza, "amd-2m-byte", 0x300000, 0x200000},
+    };
+    for (const Clamp& c : clamps) {
+        SCOPED_TRACE(std::string(c.family->name) + " " + std::to_string(c.length));
+        openFamily(*c.family, ZELKOR_INTERFACE_COM);
+        gFlashInfo = FLASH_INFO{};
+        if (c.part != nullptr)
+            gModel.expander->setFlashParts({{*zsim::findNorPart(c.part), 0}});
+        EXPECT_EQ(upload(row(1, 0x00), 0, c.length), 0u);
+        ASSERT_FALSE(gModel.calls.empty());
+        EXPECT_EQ(gModel.calls.back().op, "upload");
+        EXPECT_EQ(gModel.calls.back().size, c.read);
+    }
     // Over in-band the whole flash is refused before anything is sent.
     openFamily(kQuenza);
     EXPECT_EQ(upload(row(1, 0x00), 0), 29u);
@@ -151,16 +181,17 @@ TEST_F(HalRegionOps, FlashEnableNeedsBitSixteenToStick) {
     }
 }
 
-// 27 and 28 come back as the interface gave them, with Ostrel's warnings; nothing else is written.
-TEST_F(HalRegionOps, RequestsOfTheInterfaceAreHandedBack) {
+// 27 and 28 are warned of by Ostrel, then served by the module itself.
+TEST_F(HalRegionOps, RequestsOfTheInterfaceAreWarnedOf) {
     for (ZELKOR_STATUS request : {27u, 28u}) {
         openFamily(kOstrel);
         gModel.failures.push_back({"download", std::nullopt, request, 0x85u, 0, 1});
         gModel.failures.push_back({"erase", std::nullopt, request, 0x85u, 0, 1});
         const ZELKOR_REGION partition = row(2, 0x85);
-        EXPECT_EQ(download(partition, 0x10), request);
-        EXPECT_EQ(erase(partition), request);
-        EXPECT_EQ(seen().size(), 2u);
+        gModel.record = false;
+        EXPECT_EQ(download(partition, 0x10), 0u);
+        EXPECT_EQ(erase(partition), 0u);
+        gModel.record = true;
         EXPECT_EQ(download(partition, 0x10), 0u) << "the fault strikes once";
         const std::vector<std::string> lines = log_->lines();
         log_ = std::make_unique<LogCapture>();
@@ -193,14 +224,22 @@ TEST_F(HalRegionOps, PalxRegionsAndBounds) {
     EXPECT_EQ(seen(), (std::vector<std::tuple<std::string, uint32_t, uint32_t, uint32_t>>{
                           {"download", 1, 0x10, 16}}));
 
-    // The boot record is its own target, bounded by its 8 KiB; a 35 from the interface comes back as given.
+    // The boot record is its own target, bounded by its 8 KiB; a 35 from the interface sends the bytes through
+    // the I2C programmer, laid over the record at their offset.
     gModel.calls.clear();
     const ZELKOR_REGION bootRecord = row(ZELKOR_REGION_BOOT_RECORD, 0x0A);
     EXPECT_EQ(download(bootRecord, 0x1FF8), 5u);
     gModel.failures.push_back({"download", std::nullopt, 35, 0x0Au, 0, 1});
-    EXPECT_EQ(download(bootRecord, 0x1FF0), 35u);
-    EXPECT_EQ(seen(), (std::vector<std::tuple<std::string, uint32_t, uint32_t, uint32_t>>{
-                          {"download", 0x0A, 0x1FF0, 16}}));
+    gModel.failures.push_back({"upload", std::nullopt, 35, 0x0Au});
+    gModel.expander->seeprom().bytes()[0] = 0x81; // the boot slot's record at byte 64
+    gModel.expander->space().findRegister(zsim::kBootSlotRegister)->value = 0;
+    osal_setSleepFunction([](uint32_t ms) { gModel.expander->elapse(uint64_t{ms} * 1000); });
+    EXPECT_EQ(download(bootRecord, 0x1FE0), 0u) << "read back and compared";
+    EXPECT_EQ(gModel.expander->seeprom().bytes()[64 + 0x1FE0], 0x5A);
+    EXPECT_EQ(gModel.expander->seeprom().bytes()[64 + 0x1FEF], 0x5A);
+    ASSERT_FALSE(gModel.calls.empty());
+    EXPECT_EQ(seen().front(), std::make_tuple(std::string("download"), 0x0Au, 0x1FE0u, 16u));
+    gModel.failures.clear();
 
     // Over the debug port regions 4 and 5 go to the interface; code 3 writes the caller's own row.
     openFamily(kPalx, ZELKOR_INTERFACE_COM);

@@ -43,7 +43,7 @@ ZELKOR_STATUS patchEthernetPage(uint16_t pageId, uint8_t field, const uint8_t* v
 
 ZELKOR_STATUS ialUpload(void* instance, ZELKOR_REGION* region, uint32_t offset, uint32_t size, FILE* file,
                         uint8_t* buffer) {
-    if (instance != &gModel || region == nullptr || file != nullptr || buffer == nullptr || size == 0)
+    if (instance != &gModel || region == nullptr || (file == nullptr) == (buffer == nullptr) || size == 0)
         return 5;
     ++gModel.uploads;
     if (gModel.watch && *gModel.watch == region->base + offset)
@@ -52,6 +52,9 @@ ZELKOR_STATUS ialUpload(void* instance, ZELKOR_REGION* region, uint32_t offset, 
         gModel.calls.push_back({"upload", *region, offset, size, {}});
     if (const auto status = injected("upload", offset, region))
         return *status;
+    // A file is only answered by an injected status: the fake serves buffers.
+    if (file != nullptr)
+        return 5;
     std::vector<uint8_t> out;
     if (isFlash(region)) {
         if (gModel.expander->readBuffer(static_cast<uint8_t>(region->regionId), offset, size, out) !=
@@ -67,15 +70,18 @@ ZELKOR_STATUS ialUpload(void* instance, ZELKOR_REGION* region, uint32_t offset, 
 
 ZELKOR_STATUS ialDownload(void* instance, ZELKOR_REGION* region, uint32_t offset, uint32_t size, FILE* file,
                           uint8_t* buffer) {
-    if (instance != &gModel || region == nullptr || file != nullptr || buffer == nullptr || size == 0)
+    if (instance != &gModel || region == nullptr || (file == nullptr) == (buffer == nullptr) || size == 0)
         return 5;
     // Read every byte the size names, as a module that takes the size for a length would.
     ++gModel.downloads;
     if (gModel.record)
-        gModel.calls.push_back(
-            {"download", *region, offset, size, std::vector<uint8_t>(buffer, buffer + size)});
+        gModel.calls.push_back({"download", *region, offset, size,
+                                buffer != nullptr ? std::vector<uint8_t>(buffer, buffer + size)
+                                                  : std::vector<uint8_t>{}});
     if (const auto status = injected("download", offset, region))
         return *status;
+    if (file != nullptr)
+        return 5;
     if (isFlash(region)) {
         return gModel.expander->writeBuffer(static_cast<uint8_t>(region->regionId), offset,
                                             std::span<const uint8_t>(buffer, size)) == zsim::Outcome::Ok
