@@ -99,6 +99,14 @@ uint32_t showRouteTables(const TopologySource& source, const char* phyWord);
 uint32_t showZoneGroups(const TopologySource& source, const char* phyWord);
 uint32_t resetPhys(const TopologySource& source, const char* phyWord);
 
+// The commands on the library's queries of gInstance's handle; word: the command's argument word, or null.
+uint32_t getPhy(const char* phyWord);
+uint32_t getPort(const char* portWord);
+uint32_t getAttached();
+uint32_t getRouteTable(const char* phyWord);
+uint32_t getZoneGroup(const char* phyWord);
+uint32_t resetPhy(const char* phyWord);
+
 // The expander list's records: 0, or 34 without a list.
 uint32_t getExpanderInfo();
 

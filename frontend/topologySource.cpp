@@ -117,3 +117,27 @@ TopologySource libraryTopology() {
     };
     return s;
 }
+
+uint32_t getPhy(const char* phyWord) {
+    return showPhys(libraryTopology(), phyWord);
+}
+
+uint32_t getPort(const char* portWord) {
+    return showPorts(libraryTopology(), portWord);
+}
+
+uint32_t getAttached() {
+    return showAttached(libraryTopology());
+}
+
+uint32_t getRouteTable(const char* phyWord) {
+    return showRouteTables(libraryTopology(), phyWord);
+}
+
+uint32_t getZoneGroup(const char* phyWord) {
+    return showZoneGroups(libraryTopology(), phyWord);
+}
+
+uint32_t resetPhy(const char* phyWord) {
+    return resetPhys(libraryTopology(), phyWord);
+}

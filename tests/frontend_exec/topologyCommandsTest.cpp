@@ -208,4 +208,41 @@ TEST_F(TopologyCommands, ResetOfAllPhysSkipsVirtualAndHighPhysAndFailsWhenOneFai
     gInstance.handle = nullptr;
 }
 
+// Zone permissions of every group through the library into the fake hardware module: Palx answers 29 to the
+// first group, which is shown and ends the walk; another failure is returned as it came.
+TEST_F(TopologyCommands, EveryZoneGroupEndsAtTheFirstFailure) {
+    gFake.heapExpanders.clear();
+    auto queries = [] {
+        size_t n = 0;
+        for (const std::string& call : gFake.calls)
+            n += call.rfind("zelkor_hal_getZonePermissions(", 0) == 0;
+        return n;
+    };
+    gInstance.handle = openHandle(0, ZELKOR_CHIP_PALX);
+    ASSERT_NE(gInstance.handle, nullptr);
+    gFake.calls.clear();
+    gFake.results["zelkor_hal_getZonePermissions"] = 29;
+    auto [status, out] = shown([] { return getZonePermissions(nullptr); });
+    EXPECT_EQ(status, 29u);
+    EXPECT_EQ(out, "\nCommand unsupported on attached expander.\n");
+    EXPECT_EQ(queries(), 1u);
+    zelkor_close(gInstance.handle);
+
+    gInstance.handle = openHandle(0, ZELKOR_CHIP_OSTREL);
+    ASSERT_NE(gInstance.handle, nullptr);
+    gFake.calls.clear();
+    size_t seen = 0;
+    gFake.results["zelkor_hal_getZonePermissions"] = 0;
+    gFake.onCall["zelkor_hal_getZonePermissions"] = [&seen] {
+        gFake.results["zelkor_hal_getZonePermissions"] = ++seen == 3 ? 46 : 0;
+    };
+    std::tie(status, out) = shown([] { return getZonePermissions("511"); });
+    gFake.onCall.erase("zelkor_hal_getZonePermissions");
+    EXPECT_EQ(status, 46u);
+    EXPECT_EQ(queries(), 3u);
+    EXPECT_EQ(out, "\nZone Group [0] Permissions:\n\nZone Group [1] Permissions:\n");
+    zelkor_close(gInstance.handle);
+    gInstance.handle = nullptr;
+}
+
 } // namespace
