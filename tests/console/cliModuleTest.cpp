@@ -3,6 +3,7 @@
 // the region list the hardware module builds over the console, and the open's failures.
 #include "console/ConsolePersona.h"
 #include "console/ConsoleServer.h"
+#include "tests/console/consoleSeam.h"
 #include "core/modules.h"
 #include "core/zelkor.h"
 #include "osal/osalTime.h"
@@ -12,33 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <poll.h>
 #include <termios.h>
 #include <string>
 #include <vector>
 
 namespace {
-
-zsim::ConsoleServer* gServer = nullptr;
-
-// Silence comes early once the console has been idle for a while (the kernel hands bytes between the
-// pseudo-terminal's ends with a little delay); otherwise the real wait.
-bool seamWait(int descriptor, uint32_t tenths) {
-    constexpr uint32_t kIdleMs = 30;
-    uint32_t idleFor = 0;
-    for (uint32_t waited = 0; waited < tenths * 100; waited += 5) {
-        pollfd p{descriptor, POLLIN, 0};
-        if (::poll(&p, 1, 0) == 1)
-            return true;
-        idleFor = gServer != nullptr && gServer->idle() ? idleFor + 5 : 0;
-        if (idleFor >= kIdleMs)
-            return false;
-        ::poll(nullptr, 0, 5);
-    }
-    return false;
-}
-
-void noSleep(uint32_t) {}
 
 // The console answers only at its own speed and frame, as the product set them on the line.
 struct Framing {
@@ -64,14 +43,7 @@ struct Console {
             return cfgetospeed(&t) == framing.speed && frame.dataBits == framing.dataBits &&
                    frame.parity == framing.parity;
         });
-        gServer = server.get();
-        previousWait = osal_setSilenceWaitFunction(seamWait);
-        previousSleep = osal_setSleepFunction(noSleep);
-    }
-    ~Console() {
-        osal_setSilenceWaitFunction(previousWait);
-        osal_setSleepFunction(previousSleep);
-        gServer = nullptr;
+        seams = std::make_unique<ConsoleSeams>(*server);
     }
     std::vector<std::string> commands() {
         return server->inspect([](zsim::LineEndpoint& e) { return static_cast<zsim::ConsolePersona&>(e).commands(); });
@@ -80,8 +52,7 @@ struct Console {
     zsim::Expander* expander = nullptr;
     std::unique_ptr<zsim::ConsolePersona> persona;
     std::unique_ptr<zsim::ConsoleServer> server;
-    OsalSilenceWaitFunction previousWait = nullptr;
-    OsalSleepFunction previousSleep = nullptr;
+    std::unique_ptr<ConsoleSeams> seams;
 };
 
 uint64_t target(const std::string& path) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(path.c_str())); }
