@@ -2,6 +2,7 @@
 // chip to a bootstrap running in internal RAM (or keeps the boot ROM under control on interface 7),
 // identifies it, and moves region data through the bootstrap commands. Operations are reached only through
 // the query function.
+#include "ial/ialTrace.h"
 #include "core/modules.h"
 #include "ial/comInstance.h"
 #include "ial/comRamLoad.h"
@@ -100,22 +101,9 @@ void logLine(const ZELKOR_INSTANCE* handle, const char* function, uint32_t level
     log(kModule, function, ZELKOR_LOG_COM, level, 1, "%s", text);
 }
 
-class Trace {
-  public:
-    Trace(const ZELKOR_INSTANCE* handle, const char* function) : handle_(handle), function_(function) {
-        write(ZELKOR_LOG_ENTRY);
-    }
-    ~Trace() { write(ZELKOR_LOG_EXIT); }
-    Trace(const Trace&) = delete;
-    Trace& operator=(const Trace&) = delete;
-
-  private:
-    void write(uint32_t bit) const {
-        LOG_FUNCTION log = handle_ != nullptr && handle_->log != nullptr ? handle_->log : zelkor_messageLog;
-        log(kModule, function_, ZELKOR_LOG_COM | bit, ZELKOR_LOG_INFO, 1, nullptr);
-    }
-    const ZELKOR_INSTANCE* handle_;
-    const char* function_;
+// Entry trace now, exit trace when the operation ends.
+struct Trace : IalTrace {
+    Trace(const ZELKOR_INSTANCE* handle, const char* function) : IalTrace(kModule, ZELKOR_LOG_COM, handle, function) {}
 };
 
 void progress(const ZELKOR_INSTANCE* handle) {

@@ -1,6 +1,7 @@
 // TCP interface module "IAL-TCP": open, close and version, the expander listing with the chip
 // identification over TCP, and region upload, download and erase carried as TCP requests. Operations
 // are reached only through the query function.
+#include "ial/ialTrace.h"
 #include "ial/zelkorIalTcp.h"
 
 #include "core/modules.h"
@@ -67,22 +68,8 @@ __attribute__((format(printf, 5, 6))) void logLine(const ZELKOR_INSTANCE* handle
 #define LOG_ERROR(handle, function, ...) logLine(handle, function, ZELKOR_LOG_ERROR, kType, __VA_ARGS__)
 
 // Entry trace now, exit trace when the operation ends.
-class Trace {
-  public:
-    Trace(const ZELKOR_INSTANCE* handle, const char* function) : handle_(handle), function_(function) {
-        write(ZELKOR_LOG_ENTRY);
-    }
-    ~Trace() { write(ZELKOR_LOG_EXIT); }
-    Trace(const Trace&) = delete;
-    Trace& operator=(const Trace&) = delete;
-
-  private:
-    void write(uint32_t bit) const {
-        LOG_FUNCTION log = handle_ != nullptr && handle_->log != nullptr ? handle_->log : zelkor_messageLog;
-        log(kModule, function_, kType | bit, ZELKOR_LOG_INFO, 1, nullptr);
-    }
-    const ZELKOR_INSTANCE* handle_;
-    const char* function_;
+struct Trace : IalTrace {
+    Trace(const ZELKOR_INSTANCE* handle, const char* function) : IalTrace(kModule, kType, handle, function) {}
 };
 
 __attribute__((format(printf, 1, 2))) void printConsole(const char* format, ...) {
