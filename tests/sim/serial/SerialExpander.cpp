@@ -377,17 +377,23 @@ struct SerialExpander::Impl {
             reply(command, address, answer);
     }
 
+    // One byte of a bootstrap's flash-write data; the header (offset and length words end at `header`)
+    // came before it. The last byte writes the data into the flash and answers '#'.
+    void flashData(uint8_t byte, size_t header) {
+        frame.push_back(byte);
+        if (--dataExpected != 0)
+            return;
+        const uint32_t offset = le(frame, header - 8);
+        const uint32_t length = le(frame, header - 4);
+        model.flash().write(offset, std::span<const uint8_t>(frame.data() + header, length));
+        record("f", offset);
+        frame.clear();
+        reply("f-data", offset, {'#'});
+    }
+
     void ostrelBootstrap(uint8_t byte) {
         if (dataExpected > 0) {
-            frame.push_back(byte);
-            if (--dataExpected == 0) {
-                const uint32_t offset = le(frame, 2);
-                const uint32_t length = le(frame, 6);
-                model.flash().write(offset, std::span<const uint8_t>(frame.data() + 10, length));
-                record("f", offset);
-                frame.clear();
-                reply("f-data", offset, {'#'});
-            }
+            flashData(byte, 10);
             return;
         }
         if (frame.empty()) {
@@ -454,15 +460,7 @@ struct SerialExpander::Impl {
             return;
         }
         if (dataExpected > 0) {
-            frame.push_back(byte);
-            if (--dataExpected == 0) {
-                const uint32_t offset = le(frame, 3);
-                const uint32_t length = le(frame, 7);
-                model.flash().write(offset, std::span<const uint8_t>(frame.data() + 11, length));
-                record("f", offset);
-                frame.clear();
-                reply("f-data", offset, {'#'});
-            }
+            flashData(byte, 11);
             return;
         }
         if (frame.empty()) {
