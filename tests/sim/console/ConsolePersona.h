@@ -67,6 +67,8 @@ class ConsolePersona : public LineEndpoint {
     std::optional<uint64_t> nextDeadline() const override;
     std::vector<uint8_t>& output() override { return output_; }
     bool dropped() const override { return dropped_; }
+    // The firmware UART's frame as its line control register and divisor hold it now.
+    std::optional<UartFrame> frame() const override;
 
     void addFault(ConsoleFault fault) { faults_.push_back(std::move(fault)); }
     const std::vector<ConsoleFault>& faults() const { return faults_; }
