@@ -141,6 +141,13 @@ TEST_P(CliSdbBypass, ThirdPassReachesTheConsoleAtTheFirmwareUartFrame) {
     EXPECT_EQ(rom, expected);
     EXPECT_EQ(line.word(kLineControl), c.lineControl);
 
+    // The console was told of one frame, its own, before its first command.
+    const std::vector<std::string> trace =
+        line.serial->inspect([&line](zsim::Expander&) { return line.persona.trace(); });
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.front(), std::string("frame ") + c.framing);
+    EXPECT_EQ(std::count_if(trace.begin(), trace.end(), [](const std::string& t) { return t.rfind("frame ", 0) == 0; }),
+              1);
     // Every console command arrived at the UART's frame, none at another.
     const std::vector<std::string> commands = line.commands();
     EXPECT_TRUE(contains(commands, "ful 80 00000000 84"));

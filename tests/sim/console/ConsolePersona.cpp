@@ -1,5 +1,7 @@
 #include "console/ConsolePersona.h"
 
+#include "console/HostFrame.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +73,8 @@ ConsolePersona::ConsolePersona(Expander& expander, ConsoleOptions options)
 }
 
 void ConsolePersona::begin(uint64_t now) { now_ = now; }
+
+void ConsolePersona::onFrame(const UartFrame& frame) { trace_.push_back("frame " + frameText(frame)); }
 
 std::optional<UartFrame> ConsolePersona::frame() const {
     // A 16550-style UART clocked for 115200 at divisor 1.

@@ -38,6 +38,8 @@ class LineEndpoint {
     // The frame the endpoint's own UART runs at, where it has one; a line shared with other programs
     // hands the endpoint only bytes sent at that frame.
     virtual std::optional<UartFrame> frame() const { return std::nullopt; }
+    // The host's bytes from now on are sent at this frame (told when it changes).
+    virtual void onFrame(const UartFrame& /*frame*/) {}
 };
 
 } // namespace zsim

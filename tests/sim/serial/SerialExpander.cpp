@@ -1,5 +1,7 @@
 #include "serial/SerialExpander.h"
 
+#include "console/HostFrame.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -35,23 +37,6 @@ void settleBeforeLineChange(int) {
             return;
         const timespec wait{0, 50000};
         ppoll(nullptr, 0, &wait, nullptr);
-    }
-}
-
-uint32_t speedOf(speed_t speed) {
-    switch (speed) {
-    case B110: return 110;
-    case B300: return 300;
-    case B600: return 600;
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return 0;
     }
 }
 
@@ -129,6 +114,7 @@ struct SerialExpander::Impl {
     uint32_t baudZeros = 0;    // zero bytes awaited after the Quenza bootstrap's baud command
     bool quenzaBootstrapFast = false;
     uint8_t cells[16] = {};
+    UartFrame consoleFrame; // the frame the firmware console was last told of
 
     // The line is busy until then; a paced character waits for it and takes its ten bit times.
     std::chrono::steady_clock::time_point lineFree{};
@@ -613,26 +599,9 @@ SerialExpander::~SerialExpander() {
 
 namespace {
 
-using FrameFunction = int (*)(unsigned long long, int*, int*, int*);
-
 LineSetting hostLine(int master, int slave) {
-    LineSetting line;
-    termios attributes{};
-    if (tcgetattr(master, &attributes) == 0)
-        line.speed = speedOf(cfgetospeed(&attributes));
-    static auto frameOf = reinterpret_cast<FrameFunction>(dlsym(RTLD_DEFAULT, "zsim_serialLineFrame"));
-    struct stat st {};
-    if (frameOf != nullptr && fstat(slave, &st) == 0) {
-        int bits = 8;
-        int parity = 0;
-        int stop = 1;
-        if (frameOf(st.st_rdev, &bits, &parity, &stop) == 0) {
-            line.dataBits = bits;
-            line.parity = parity;
-            line.stopBits = stop;
-        }
-    }
-    return line;
+    const UartFrame frame = hostFrame(master, slave);
+    return {frame.speed, frame.dataBits, frame.parity, frame.stopBits};
 }
 
 } // namespace
@@ -667,6 +636,11 @@ void SerialExpander::run() {
             if (d.program != SerialProgram::QuenzaRom || !d.bridge() ||
                 host.speed != device.speed || host.dataBits != device.dataBits || host.parity != device.parity) {
                 if (d.consoleHears(host)) {
+                    const UartFrame frame{host.speed, host.dataBits, host.parity, host.stopBits};
+                    if (frame != d.consoleFrame) {
+                        console->onFrame(frame);
+                        d.consoleFrame = frame;
+                    }
                     d.bytes.push_back({true, input[i], true, host, d.consoleLine(), true});
                     console->onBytes(&input[i], 1, nowMs());
                     continue;
