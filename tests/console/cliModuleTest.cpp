@@ -48,6 +48,9 @@ struct Console {
     std::vector<std::string> commands() {
         return server->inspect([](zsim::LineEndpoint& e) { return static_cast<zsim::ConsolePersona&>(e).commands(); });
     }
+    std::vector<std::string> trace() {
+        return server->inspect([](zsim::LineEndpoint& e) { return static_cast<zsim::ConsolePersona&>(e).trace(); });
+    }
     std::unique_ptr<zsim::Enclosure> enclosure;
     zsim::Expander* expander = nullptr;
     std::unique_ptr<zsim::ConsolePersona> persona;
@@ -157,6 +160,10 @@ TEST(CliModule, ConsoleAtAnotherSpeedIsSilence) {
     EXPECT_EQ(frames[0].rfind("speed=38400 bits=8 parity=none stop=1", 0), 0u) << frames[0];
     EXPECT_EQ(frames[1].rfind("speed=38400 bits=7 parity=none stop=1", 0), 0u) << frames[1];
     EXPECT_EQ(frames[2].rfind("speed=38400 bits=7 parity=none stop=1", 0), 0u) << frames[2];
+    // The console's trace shows each frame its line was set to, and that nothing reached it as a command.
+    const std::vector<std::string> expected = {"frame speed=38400 bits=8 parity=none stop=1",
+                                               "frame speed=38400 bits=7 parity=none stop=1"};
+    EXPECT_EQ(console.trace(), expected);
 }
 
 TEST(CliModule, AnswersItsSevenOperations) {

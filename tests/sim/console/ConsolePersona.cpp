@@ -1,5 +1,7 @@
 #include "console/ConsolePersona.h"
 
+#include "console/HostFrame.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +73,23 @@ ConsolePersona::ConsolePersona(Expander& expander, ConsoleOptions options)
 }
 
 void ConsolePersona::begin(uint64_t now) { now_ = now; }
+
+void ConsolePersona::onFrame(const UartFrame& frame) { trace_.push_back("frame " + frameText(frame)); }
+
+std::optional<UartFrame> ConsolePersona::frame() const {
+    // A 16550-style UART clocked for 115200 at divisor 1.
+    constexpr uint32_t kUartClockBaud = 115200;
+    const Register* lcr = expander_.space().findRegister(kUartLineControl);
+    if (lcr == nullptr || options_.divisor == 0)
+        return std::nullopt;
+    const uint32_t control = lcr->value;
+    UartFrame frame;
+    frame.speed = kUartClockBaud / options_.divisor;
+    frame.dataBits = static_cast<int>(control & 0x3) + 5;
+    frame.stopBits = (control & 0x4) != 0 ? 2 : 1;
+    frame.parity = (control & 0x8) == 0 ? 0 : (control & 0x10) != 0 ? 2 : 1;
+    return frame;
+}
 
 ConsoleFault* ConsolePersona::strike(const std::string& command) {
     for (ConsoleFault& fault : faults_) {

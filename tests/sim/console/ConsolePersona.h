@@ -67,10 +67,13 @@ class ConsolePersona : public LineEndpoint {
     std::optional<uint64_t> nextDeadline() const override;
     std::vector<uint8_t>& output() override { return output_; }
     bool dropped() const override { return dropped_; }
+    // The firmware UART's frame as its line control register and divisor hold it now.
+    std::optional<UartFrame> frame() const override;
+    void onFrame(const UartFrame& frame) override;
 
     void addFault(ConsoleFault fault) { faults_.push_back(std::move(fault)); }
     const std::vector<ConsoleFault>& faults() const { return faults_; }
-    // Every command line, XMODEM frame and drop, in order.
+    // Every frame the host set, command line, XMODEM frame and drop, in order.
     const std::vector<std::string>& trace() const { return trace_; }
     // The command lines alone.
     const std::vector<std::string>& commands() const { return commands_; }

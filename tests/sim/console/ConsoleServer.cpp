@@ -1,5 +1,7 @@
 #include "console/ConsoleServer.h"
 
+#include "console/HostFrame.h"
+
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -102,6 +104,14 @@ void ConsoleServer::run() {
             std::lock_guard<std::mutex> lock(mutex_);
             const uint64_t now = nowMs();
             const ssize_t n = (p.revents & POLLIN) != 0 ? ::read(master_, in.data(), in.size()) : 0;
+            if (n > 0) {
+                // The endpoint learns each frame the product sets, whether or not it answers at it.
+                const UartFrame frame = hostFrame(master_, slave_);
+                if (frame != hostFrame_) {
+                    endpoint_.onFrame(frame);
+                    hostFrame_ = frame;
+                }
+            }
             if (n > 0 && (!framing_ || framing_())) {
                 endpoint_.onBytes(in.data(), static_cast<size_t>(n), now);
                 if (baud_ != 0)

@@ -59,6 +59,7 @@ class ConsoleServer {
     std::atomic<bool> stop_{false};
     std::atomic<bool> busy_{false};
     std::function<bool()> framing_;
+    UartFrame hostFrame_; // the frame the endpoint was last told of
     std::thread thread_;
 };
 

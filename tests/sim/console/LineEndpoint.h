@@ -11,6 +11,15 @@
 
 namespace zsim {
 
+// A serial frame: speed in baud, data bits, parity (0 none, 1 odd, 2 even) and stop bits.
+struct UartFrame {
+    uint32_t speed = 0;
+    int dataBits = 8;
+    int parity = 0;
+    int stopBits = 1;
+    bool operator==(const UartFrame&) const = default;
+};
+
 class LineEndpoint {
   public:
     virtual ~LineEndpoint() = default;
@@ -26,6 +35,11 @@ class LineEndpoint {
     virtual std::vector<uint8_t>& output() = 0;
     // The line was dropped: nothing crosses any more.
     virtual bool dropped() const = 0;
+    // The frame the endpoint's own UART runs at, where it has one; a line shared with other programs
+    // hands the endpoint only bytes sent at that frame.
+    virtual std::optional<UartFrame> frame() const { return std::nullopt; }
+    // The host's bytes from now on are sent at this frame (told when it changes).
+    virtual void onFrame(const UartFrame& /*frame*/) {}
 };
 
 } // namespace zsim

@@ -1,5 +1,7 @@
 #include "serial/SerialExpander.h"
 
+#include "console/HostFrame.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -38,21 +40,10 @@ void settleBeforeLineChange(int) {
     }
 }
 
-uint32_t speedOf(speed_t speed) {
-    switch (speed) {
-    case B110: return 110;
-    case B300: return 300;
-    case B600: return 600;
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return 0;
-    }
+uint64_t nowMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
 
 // A real pause, not one of the program's sleeps (the preload makes those return at once).
@@ -61,7 +52,8 @@ void realPause(std::chrono::nanoseconds span) {
     ppoll(nullptr, 0, &wait, nullptr);
 }
 
-std::optional<uint8_t> cross(uint8_t byte, const LineSetting& from, const LineSetting& to) {
+// whole: the line carries all eight bits even at a 7-bit setting (the serial debug bridge's frames).
+std::optional<uint8_t> cross(uint8_t byte, const LineSetting& from, const LineSetting& to, bool whole = false) {
     if (from.speed == 0 || to.speed == 0)
         return std::nullopt;
     const uint32_t fast = std::max(from.speed, to.speed);
@@ -72,7 +64,7 @@ std::optional<uint8_t> cross(uint8_t byte, const LineSetting& from, const LineSe
         return static_cast<uint8_t>(~byte | 0x80);
     if (from.dataBits != to.dataBits || from.parity != to.parity)
         return static_cast<uint8_t>(byte | 0x80);
-    if (to.dataBits == 7)
+    if (to.dataBits == 7 && !whole)
         return static_cast<uint8_t>(byte & 0x7F);
     return byte;
 }
@@ -122,6 +114,7 @@ struct SerialExpander::Impl {
     uint32_t baudZeros = 0;    // zero bytes awaited after the Quenza bootstrap's baud command
     bool quenzaBootstrapFast = false;
     uint8_t cells[16] = {};
+    UartFrame consoleFrame; // the frame the firmware console was last told of
 
     // The line is busy until then; a paced character waits for it and takes its ten bit times.
     std::chrono::steady_clock::time_point lineFree{};
@@ -152,8 +145,29 @@ struct SerialExpander::Impl {
             return {(misc & kOstrelBaudSelect) != 0 ? 38400U : 115200U, 7, 0};
         }
         case SerialProgram::QuenzaBootstrap: return {quenzaBootstrapFast ? 115200U : 57600U, 8, 0};
+        case SerialProgram::QuenzaRom:
+            if (bridge())
+                return {38400, 7, 0};
+            return {115200, 8, 0};
         default: return {115200, 8, 0};
         }
+    }
+
+    // The serial debug bridge line: the boot ROM shares it with the firmware console.
+    bool bridge() const { return setup.firmwareConsole != nullptr; }
+    // Whether the firmware console hears a byte the host sent at this setting.
+    bool consoleHears(const LineSetting& host) const {
+        if (!bridge())
+            return false;
+        const std::optional<UartFrame> frame = setup.firmwareConsole->frame();
+        return frame && frame->speed == host.speed && frame->dataBits == host.dataBits &&
+               frame->parity == host.parity && frame->stopBits == host.stopBits;
+    }
+    LineSetting consoleLine() const {
+        const std::optional<UartFrame> frame = bridge() ? setup.firmwareConsole->frame() : std::nullopt;
+        if (!frame)
+            return {};
+        return {frame->speed, frame->dataBits, frame->parity, frame->stopBits};
     }
 
     // The fault that strikes this command, if any.
@@ -334,7 +348,11 @@ struct SerialExpander::Impl {
                 frame.push_back(byte);
                 record("probe", 0);
                 frame.clear();
-                reply("probe", 0, {'%'});
+                // On the bridge line the carriage return is echoed before the prompt.
+                if (bridge())
+                    reply("probe", 0, {'\r', '\n', '%', ' '});
+                else
+                    reply("probe", 0, {'%'});
             }
             return;
         }
@@ -554,6 +572,8 @@ SerialExpander::SerialExpander(Expander& model, SerialSetup setup)
     tcsetattr(master_, TCSANOW, &attributes);
     if (pipe(wake_) != 0)
         throw std::runtime_error("no pipe");
+    if (impl_->setup.firmwareConsole != nullptr)
+        impl_->setup.firmwareConsole->begin(nowMs());
     sActive = this;
     if (auto setHook = reinterpret_cast<HookSetter>(dlsym(RTLD_DEFAULT, "zsim_serialSetLineChangeHook")))
         setHook(settleBeforeLineChange);
@@ -579,44 +599,30 @@ SerialExpander::~SerialExpander() {
 
 namespace {
 
-using FrameFunction = int (*)(unsigned long long, int*, int*, int*);
-
 LineSetting hostLine(int master, int slave) {
-    LineSetting line;
-    termios attributes{};
-    if (tcgetattr(master, &attributes) == 0)
-        line.speed = speedOf(cfgetospeed(&attributes));
-    static auto frameOf = reinterpret_cast<FrameFunction>(dlsym(RTLD_DEFAULT, "zsim_serialLineFrame"));
-    struct stat st {};
-    if (frameOf != nullptr && fstat(slave, &st) == 0) {
-        int bits = 8;
-        int parity = 0;
-        int stop = 1;
-        if (frameOf(st.st_rdev, &bits, &parity, &stop) == 0) {
-            line.dataBits = bits;
-            line.parity = parity;
-        }
-    }
-    return line;
+    const UartFrame frame = hostFrame(master, slave);
+    return {frame.speed, frame.dataBits, frame.parity, frame.stopBits};
 }
 
 } // namespace
 
 void SerialExpander::run() {
+    LineEndpoint* console = impl_->setup.firmwareConsole;
     while (!stop_) {
         ++generation_;
         idle_ = true;
         pollfd entries[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        const int ready = poll(entries, 2, -1);
+        // A console keeps time of its own (slow answers, transfer time-outs): it is woken now and then.
+        const int ready = poll(entries, 2, console != nullptr ? 5 : -1);
         idle_ = false;
         ++generation_;
         if (stop_ || ready < 0)
             break;
-        if ((entries[0].revents & POLLIN) == 0)
-            continue;
         uint8_t input[256];
-        const ssize_t n = ::read(master_, input, sizeof input);
-        if (n <= 0)
+        ssize_t n = 0;
+        if ((entries[0].revents & POLLIN) != 0)
+            n = ::read(master_, input, sizeof input);
+        if (n <= 0 && console == nullptr)
             continue;
         std::lock_guard<std::mutex> lock(mutex_);
         Impl& d = *impl_;
@@ -624,17 +630,30 @@ void SerialExpander::run() {
             const LineSetting host = hostLine(master_, heldSlave_);
             const LineSetting device = d.deviceLine();
             d.hostBytes.push_back(input[i]);
-            const auto crossed = cross(input[i], host, device);
-            d.bytes.push_back({true, input[i], crossed.has_value(), host, device});
             // Paced, a character takes its ten bit times to arrive.
             if (d.setup.pacing)
                 d.pace(host.speed);
+            if (d.program != SerialProgram::QuenzaRom || !d.bridge() ||
+                host.speed != device.speed || host.dataBits != device.dataBits || host.parity != device.parity) {
+                if (d.consoleHears(host)) {
+                    const UartFrame frame{host.speed, host.dataBits, host.parity, host.stopBits};
+                    if (frame != d.consoleFrame) {
+                        console->onFrame(frame);
+                        d.consoleFrame = frame;
+                    }
+                    d.bytes.push_back({true, input[i], true, host, d.consoleLine(), true});
+                    console->onBytes(&input[i], 1, nowMs());
+                    continue;
+                }
+            }
+            const auto crossed = cross(input[i], host, device, d.bridge());
+            d.bytes.push_back({true, input[i], crossed.has_value(), host, device});
             if (crossed)
                 d.feed(*crossed);
             // The reply goes out at the setting the program had while it answered, in one piece unless paced.
             std::vector<uint8_t> reply;
             for (uint8_t out : d.output) {
-                const auto back = cross(out, device, host);
+                const auto back = cross(out, device, host, d.bridge());
                 d.bytes.push_back({false, out, back.has_value(), host, device});
                 if (!back)
                     continue;
@@ -652,14 +671,34 @@ void SerialExpander::run() {
                 d.switchTo(*d.pendingSwitch);
                 d.pendingSwitch.reset();
             }
-            if (d.dropLine) {
-                ::close(master_);
-                ::close(heldSlave_);
-                master_ = -1;
-                heldSlave_ = -1;
-                stop_ = true;
-                return;
+            if (d.dropLine)
+                break;
+        }
+        if (console != nullptr && !d.dropLine) {
+            // The console's answers leave at its own frame; the host reads them whatever its setting.
+            console->onTime(nowMs());
+            std::vector<uint8_t> out;
+            out.swap(console->output());
+            const LineSetting host = hostLine(master_, heldSlave_);
+            for (uint8_t byte : out) {
+                d.bytes.push_back({false, byte, true, host, d.consoleLine(), true});
+                if (d.setup.pacing) {
+                    d.pace(d.consoleLine().speed);
+                    (void)::write(master_, &byte, 1);
+                }
             }
+            if (!d.setup.pacing && !out.empty())
+                (void)::write(master_, out.data(), out.size());
+            if (console->dropped())
+                d.dropLine = true;
+        }
+        if (d.dropLine) {
+            ::close(master_);
+            ::close(heldSlave_);
+            master_ = -1;
+            heldSlave_ = -1;
+            stop_ = true;
+            return;
         }
     }
 }
@@ -672,7 +711,16 @@ bool SerialExpander::quiescent() const {
         return master_ < 0;
     pollfd entry{master_, POLLIN, 0};
     const bool pending = poll(&entry, 1, 0) > 0;
-    return !pending && idle_ && generation_ == before;
+    if (pending || !idle_ || generation_ != before)
+        return false;
+    if (LineEndpoint* console = impl_->setup.firmwareConsole) {
+        // A console with output to send or a timed event due soon has more to say.
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto next = console->nextDeadline();
+        if (!console->output().empty() || (next && *next <= nowMs() + 100))
+            return false;
+    }
+    return true;
 }
 
 bool SerialExpander::silenceWait(int descriptor, uint32_t /*tenths*/) {

@@ -7,9 +7,14 @@
 // own setting. A byte crosses a mismatched line by one rule: when one speed is at least twice the other
 // nothing crosses; other speed differences turn it into junk (the byte complemented, bit 7 set); equal
 // speeds with another frame set bit 7; a 7-bit line clears bit 7.
+//
+// The family Quenza serial debug bridge line (a firmware console in the setup): the boot ROM answers at
+// 38400 7N1, a carriage return with its echo and "\n% ", and its binary frames cross that line whole; the
+// firmware's console shares the line and hears only bytes sent at the frame its own UART holds.
 #ifndef ZSIM_SERIAL_EXPANDER_H
 #define ZSIM_SERIAL_EXPANDER_H
 
+#include "console/LineEndpoint.h"
 #include "model/Expander.h"
 
 #include <atomic>
@@ -61,12 +66,15 @@ struct SerialSetup {
     std::vector<SerialFault> faults;
     // Real-time pacing: every character on the line takes ten bit times, both ways.
     bool pacing = false;
+    // The firmware console on the family Quenza serial debug bridge line (not owned); null: no console.
+    LineEndpoint* firmwareConsole = nullptr;
 };
 
 struct LineSetting {
     uint32_t speed = 0;
     int dataBits = 8;
     int parity = 0;
+    int stopBits = 1;
 };
 
 // One byte on the line.
@@ -76,6 +84,7 @@ struct SerialByte {
     bool crossed = false;
     LineSetting host;
     LineSetting device;
+    bool console = false; // the firmware console's byte, not the debug program's
 };
 
 // One complete command a program received.
