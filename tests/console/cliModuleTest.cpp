@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <termios.h>
 #include <string>
@@ -203,6 +206,31 @@ TEST(CliModule, ClosedInstanceIsRefused) {
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(again, nullptr);
     EXPECT_EQ(console.commands().size(), before);
+}
+
+// The real port's failures: a directory cannot be opened for reading and writing (20), a regular file
+// opens but takes no line settings (23); neither file is changed.
+TEST(CliModule, PortFailuresOnRealPaths) {
+    char pattern[] = "/tmp/zcliPortXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string directory = pattern;
+    const std::string file = directory + "/notATerminal";
+    { std::ofstream(file) << "abc"; }
+    auto open = reinterpret_cast<IAL_OPEN_FUNCTION>(ial_cli_query_symbol("zelkor_ial_open"));
+    ZELKOR_INSTANCE record{};
+    record.log = zelkor_messageLog;
+    for (const auto& [path, status] : {std::pair{directory, 20u}, std::pair{file, 23u}}) {
+        SCOPED_TRACE(path);
+        void* instance = nullptr;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(open(&record, target(path), &instance), status);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(instance, nullptr);
+    }
+    std::ifstream in(file);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(content, "abc");
+    std::filesystem::remove_all(directory);
 }
 
 TEST(CliModule, RefusedNamesTouchNothing) {

@@ -82,4 +82,70 @@ TEST_F(ZelkorOpenSerialTest, OpensOnEachInterfaceAndListsTheFlashRegions) {
     }
 }
 
+// An erase of a flash partition over the debug port: the module leaves it to the hardware module (27),
+// whose flash engine erases the partition's blocks through the bootstrap's byte accesses; the flash
+// outside the partition keeps its bytes.
+TEST_F(ZelkorOpenSerialTest, PartitionEraseGoesThroughTheFlashEngine) {
+    struct Case {
+        const char* name;
+        const char* scenario;
+        SerialProgram program;
+        uint32_t window;
+    };
+    const Case cases[] = {
+        {"Ostrel", "device sg0 ostrel\n    product 0x220\n    flash-part amd-x16-byte\n", SerialProgram::OstrelBootstrap,
+         0x14000000},
+        {"Quenza", "device sg0 quenza\n    product 0x230\n    flash-part amd-x16-word\n",
+         SerialProgram::QuenzaBootstrap, 0x10000000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SerialSetup setup;
+        setup.start = c.program;
+        start(c.scenario, setup);
+        ZELKOR_EXPANDER_LIST* expanders = nullptr;
+        const std::string path = serial_->path();
+        const ZELKOR_STATUS opened =
+            zelkor_open(ZELKOR_INTERFACE_COM, reinterpret_cast<uintptr_t>(path.c_str()), &handle_, nullptr, &expanders);
+        ASSERT_TRUE(opened == 0 || opened == 26 || opened == 32) << opened;
+        ZELKOR_REGION_LIST* regions = nullptr;
+        ASSERT_EQ(zelkor_getRegions(handle_, &regions), 0U);
+        ZELKOR_REGION partition{};
+        bool found = false;
+        for (ZELKOR_REGION_LIST* node = regions; node != nullptr; node = node->next)
+            if (!found && node->region.kind == ZELKOR_REGION_PARTITION && node->region.size >= 0x10000) {
+                partition = node->region;
+                found = true;
+            }
+        while (regions != nullptr) {
+            ZELKOR_REGION_LIST* next = regions->next;
+            std::free(regions);
+            regions = next;
+        }
+        ASSERT_TRUE(found);
+        const uint32_t offset = partition.base - c.window;
+        const uint32_t after = offset + partition.size;
+        // Marks in the partition's first and last byte and just past it.
+        serial_->inspect([&](zsim::Expander& e) {
+            e.flash().write(offset, std::vector<uint8_t>{0x12});
+            e.flash().write(after - 1, std::vector<uint8_t>{0x34});
+            e.flash().write(after, std::vector<uint8_t>{0x56});
+            return 0;
+        });
+        testing::internal::CaptureStdout();
+        const ZELKOR_STATUS erased = zelkor_eraseRegion(handle_, &partition);
+        const std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(erased, 0U) << printed;
+        serial_->inspect([&](zsim::Expander& e) {
+            EXPECT_EQ(e.flash().get(offset), 0xFF);
+            EXPECT_EQ(e.flash().get(after - 1), 0xFF);
+            EXPECT_EQ(e.flash().get(after), 0x56);
+            EXPECT_EQ(e.norBank().chips().at(0)->modeName(), "read-array");
+            return 0;
+        });
+        zelkor_close(handle_);
+        handle_ = nullptr;
+    }
+}
+
 } // namespace
