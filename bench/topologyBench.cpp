@@ -2,6 +2,7 @@
 // and the attached devices of an Ostrel whose 36 physical phys all see a drive. Prints the commands each
 // query sends, its wall time (median of three runs) and the wall time over the time its commands must take
 // (1 would be no overhead at all).
+#include "bench/libraryLists.h"
 #include "client/zsimClient.h"
 #include "core/zelkor.h"
 #include "ial/sasCommands.h"
@@ -78,14 +79,6 @@ Result measure(const std::string& scenario, const std::function<uint32_t(ZELKOR_
     std::sort(walls.begin(), walls.end());
     result.wall = walls[walls.size() / 2];
     return result;
-}
-
-template <typename Node> void freeList(Node* node) {
-    while (node != nullptr) {
-        Node* next = node->next;
-        std::free(node);
-        node = next;
-    }
 }
 
 void report(const char* name, const Result& r) {
