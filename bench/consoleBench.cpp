@@ -10,7 +10,7 @@
 // the binary refuses to run there. The product's sleeps and silence waits are the real ones throughout.
 // Without the preload the line's frame cannot be seen (a pseudo-terminal always takes 8 bits without
 // parity), so the console answers only while the line is at its 38400 baud.
-#include "bench/libraryLists.h"
+#include "tests/support/libraryLists.h"
 #include "console/ConsolePersona.h"
 #include "console/ConsoleServer.h"
 #include "core/zelkor.h"

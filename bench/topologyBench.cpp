@@ -2,7 +2,7 @@
 // and the attached devices of an Ostrel whose 36 physical phys all see a drive. Prints the commands each
 // query sends, its wall time (median of three runs) and the wall time over the time its commands must take
 // (1 would be no overhead at all).
-#include "bench/libraryLists.h"
+#include "tests/support/libraryLists.h"
 #include "client/zsimClient.h"
 #include "core/zelkor.h"
 #include "ial/sasCommands.h"

@@ -9,6 +9,7 @@
 #include "osal/osalTime.h"
 #include "scenario/Scenario.h"
 #include "serial/SerialExpander.h"
+#include "tests/support/libraryLists.h"
 
 #include <gtest/gtest.h>
 
@@ -162,11 +163,7 @@ TEST_P(CliSdbBypass, ThirdPassReachesTheConsoleAtTheFirmwareUartFrame) {
     ZELKOR_REGION_LIST* regions = nullptr;
     EXPECT_EQ(zelkor_getRegions(handle, &regions), 0u);
     EXPECT_NE(regions, nullptr);
-    while (regions != nullptr) {
-        ZELKOR_REGION_LIST* next = regions->next;
-        std::free(regions);
-        regions = next;
-    }
+    freeList(regions);
     const size_t before = line.commands().size();
     EXPECT_EQ(zelkor_close(handle), 0u);
     const std::vector<std::string> after = line.commands();

@@ -5,6 +5,7 @@
 #define TESTS_HAL_TOPOLOGY_LINK_H
 
 #include "core/zelkor.h"
+#include "tests/support/libraryLists.h"
 #include "scenario/Scenario.h"
 #include "tcp/TcpServer.h"
 #include "tests/support/testSupport.h"
@@ -69,14 +70,5 @@ class TopologyLink {
 };
 
 const char* transportName(Transport transport);
-
-// Frees a list handed out by the library.
-template <typename Node> void freeList(Node* node) {
-    while (node != nullptr) {
-        Node* next = node->next;
-        std::free(node);
-        node = next;
-    }
-}
 
 #endif

@@ -2,6 +2,7 @@
 // serial expander: the handle, its expander record and the region list the hardware module reads from
 // the model's flash.
 #include "serialFixture.h"
+#include "tests/support/libraryLists.h"
 
 #include <cstdlib>
 
@@ -117,11 +118,7 @@ TEST_F(ZelkorOpenSerialTest, PartitionEraseGoesThroughTheFlashEngine) {
                 partition = node->region;
                 found = true;
             }
-        while (regions != nullptr) {
-            ZELKOR_REGION_LIST* next = regions->next;
-            std::free(regions);
-            regions = next;
-        }
+        freeList(regions);
         ASSERT_TRUE(found);
         const uint32_t offset = partition.base - c.window;
         const uint32_t after = offset + partition.size;

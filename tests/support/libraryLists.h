@@ -1,6 +1,6 @@
 // Frees a list the library hands out (nodes from malloc, linked through next).
-#ifndef BENCH_LIBRARY_LISTS_H
-#define BENCH_LIBRARY_LISTS_H
+#ifndef TESTS_SUPPORT_LIBRARY_LISTS_H
+#define TESTS_SUPPORT_LIBRARY_LISTS_H
 
 #include <cstdlib>
 
