@@ -50,13 +50,12 @@ int readReply(SerialLine& line, uint32_t milliseconds) {
 
 bool sendByte(SerialLine& line, uint8_t byte) { return line.write(&byte, 1); }
 
-// Tells the peer the transfer is over.
-void cancel(SerialLine& line) {
+} // namespace
+
+void xmodemCancel(SerialLine& line) {
     const uint8_t bytes[] = {XMODEM_CAN, XMODEM_CAN};
     line.write(bytes, sizeof bytes);
 }
-
-} // namespace
 
 XmodemBlock xmodemBuildBlock(uint8_t number, const uint8_t* data, uint32_t length) {
     XmodemBlock block{};
@@ -115,7 +114,7 @@ ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uin
             return XMODEM_ERROR;
         if (header == kSilence) {
             if (++silentNaks > XMODEM_RETRIES) {
-                cancel(line);
+                xmodemCancel(line);
                 logLine(handle, fn, ZELKOR_LOG_ERROR, "Sender fell silent **** FAILED ****");
                 return XMODEM_ERROR;
             }
@@ -138,7 +137,7 @@ ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uin
                 // A short or damaged block: drop what is left of it and ask again.
                 line.dropInput();
                 if (++badBlocks > XMODEM_RETRIES) {
-                    cancel(line);
+                    xmodemCancel(line);
                     logLine(handle, fn, ZELKOR_LOG_ERROR, "Too many invalid packets **** FAILED ****");
                     return XMODEM_ERROR;
                 }
@@ -171,13 +170,13 @@ ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uin
                 }
             } else {
                 // Neither the next block nor a repeat: blocks were lost.
-                cancel(line);
+                xmodemCancel(line);
                 logLine(handle, fn, ZELKOR_LOG_ERROR, "Invalid packet number found %x", rest[0]);
                 return XMODEM_ERROR;
             }
         } else if (header == XMODEM_EOT) {
             if (stored < size) {
-                cancel(line);
+                xmodemCancel(line);
                 logLine(handle, fn, ZELKOR_LOG_ERROR, "Transfer ended after %u of %u bytes **** FAILED ****",
                         stored, size);
                 return XMODEM_ERROR;
@@ -254,7 +253,7 @@ ZELKOR_STATUS xFileTransByte(SerialLine& line, const ZELKOR_INSTANCE* handle, co
             }
         }
         if (!acknowledged) {
-            cancel(line);
+            xmodemCancel(line);
             logLine(handle, fn, ZELKOR_LOG_ERROR, "Packet %u not acknowledged **** FAILED ****", number);
             return XMODEM_ERROR;
         }
