@@ -7,8 +7,12 @@
 #include "serialFixture.h"
 
 #include "console/ReplyMutator.h"
+#include "core/modules.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <set>
@@ -153,6 +157,121 @@ TEST_F(SerialExpanderTest, ReadersOnRandomReplies) {
                 return;
         }
     }
+}
+
+
+// The debug-port module's operations (open with its probe passes, bootstrap load and identification, the
+// expander listing, region reads and writes) on an expander whose replies turn random after a seeded
+// number of good ones.
+class ComModuleRandomReplies : public SerialExpanderTest {
+  protected:
+    void SetUp() override {
+        SerialExpanderTest::SetUp();
+        osal_setSleepFunction([](uint32_t) {});
+        char dir[] = "/tmp/zcomRobustXXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        support_ = dir;
+        for (const auto& [name, bytes] : {std::pair{"/bootstrapOstrel.fw", &ostrelBootstrap_},
+                                          std::pair{"/bstrapQuenzaDax.bin", &quenzaBootstrap_}}) {
+            std::ofstream out(support_ + name, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
+        }
+        setenv("ZELKOR_SUPPORT_FILES", support_.c_str(), 1);
+        handle_.interface = ZELKOR_INTERFACE_COM;
+        handle_.log = zelkor_messageLog;
+        handle_.options = &options_;
+    }
+    void TearDown() override {
+        unsetenv("ZELKOR_SUPPORT_FILES");
+        std::error_code ignored;
+        std::filesystem::remove_all(support_, ignored);
+        SerialExpanderTest::TearDown();
+    }
+
+    template <typename F> F op(const char* name) { return reinterpret_cast<F>(ial_com_query_symbol(name)); }
+
+    ZELKOR_INSTANCE handle_{};
+    ZELKOR_SHARED_VARS options_{};
+    std::string support_;
+    std::vector<uint8_t> ostrelBootstrap_ = std::vector<uint8_t>(64, 0x11);
+    std::vector<uint8_t> quenzaBootstrap_ = std::vector<uint8_t>(96, 0x22);
+};
+
+TEST_F(ComModuleRandomReplies, OperationsStayWithinTheirContract) {
+    constexpr uint32_t kSeeds = 160;
+    const auto open = op<IAL_OPEN_FUNCTION>("zelkor_ial_open");
+    const auto close = op<IAL_CLOSE_FUNCTION>("zelkor_ial_close");
+    const auto list = op<IAL_GET_EXPANDERS_FUNCTION>("zelkor_ial_getExpanders");
+    const auto upload = op<IAL_TRANSFER_FUNCTION>("zelkor_ial_uploadRegion");
+    const auto download = op<IAL_TRANSFER_FUNCTION>("zelkor_ial_downloadRegion");
+    const std::set<ZELKOR_STATUS> openStatuses = {0, 1, 4, 5, 6, 7, 18, 19, 20, 21, 22, 23, 25, 56, 57};
+    const SerialProgram programs[] = {SerialProgram::OstrelMonitor, SerialProgram::QuenzaRom,
+                                      SerialProgram::OstrelBootstrap, SerialProgram::QuenzaBootstrap};
+    uint32_t opened = 0, uploaded = 0;
+    for (uint32_t seed = 1; seed <= kSeeds; ++seed) {
+        std::mt19937 rng(seed * 2654435761u);
+        const SerialProgram program = programs[seed % 4];
+        const bool ostrel = program == SerialProgram::OstrelMonitor || program == SerialProgram::OstrelBootstrap;
+        SerialSetup setup;
+        setup.start = program;
+        setup.ostrelBootstrap = ostrelBootstrap_;
+        setup.quenzaBootstrap = quenzaBootstrap_;
+        // The damage starts after a seeded number of good replies, so that it meets every stage.
+        setup.faults.push_back(SerialFault{"any", std::nullopt, SerialFaultKind::Random, seed, static_cast<uint32_t>(rng() % (seed % 3 == 0 ? 300 : 12)), 0});
+        start(std::string(ostrel ? "device sg0 ostrel\n    product 0x220\n    revision 1\n"
+                                 : "device sg0 quenza\n    product 0x230\n    revision 2\n") + kMemory,
+              setup);
+        handle_.interface = seed % 5 == 0 ? ZELKOR_INTERFACE_RAMDEBUG : ZELKOR_INTERFACE_COM;
+        gChipTypeFlag = 0;
+        void* instance = nullptr;
+        std::string done;
+        const ZELKOR_STATUS openStatus = open(&handle_, reinterpret_cast<uintptr_t>(serial_->path().c_str()), &instance);
+        done += "open " + std::to_string(openStatus);
+        auto context = [&] {
+            std::vector<uint8_t> shown;
+            for (const zsim::SerialByte& b : serial_->bytes())
+                if (!b.toDevice)
+                    shown.push_back(b.byte);
+            return "seed " + std::to_string(seed) + " " + zsim::serialProgramName(program) + ": " + done +
+                   "\nshown: " + zsim::hexDump(shown, 400) + "\nsent: " + zsim::hexDump(serial_->hostBytes(), 200);
+        };
+        EXPECT_TRUE(openStatuses.count(openStatus) == 1) << context();
+        EXPECT_EQ(instance != nullptr, openStatus == 0 || openStatus == 57) << context();
+        if (instance != nullptr) {
+            ++opened;
+            ZELKOR_EXPANDER_LIST* expanders = nullptr;
+            const ZELKOR_STATUS listed = list(instance, &expanders);
+            done += ", list " + std::to_string(listed);
+            EXPECT_TRUE(listed == 0 || listed == 1) << context();
+            EXPECT_EQ(expanders != nullptr, listed == 0) << context(); // the module frees it at close
+
+            const uint32_t size = 1 + rng() % 200;
+            std::vector<uint8_t> buffer(size + kGuardBytes, kGuard);
+            ZELKOR_REGION memory{ZELKOR_REGION_MEMORY, 0xC0, 0, 0, 0, 0, 0, 0};
+            ZELKOR_REGION flash{ZELKOR_REGION_PARTITION, 0x85, 1, ostrel ? 0x14100000u : 0x10100000u, 0x100000, 0, 3, 0};
+            ZELKOR_REGION& region = rng() % 2 == 0 ? memory : flash;
+            const uint32_t offset = &region == &memory ? kAddress + rng() % 8 : rng() % 4096;
+            const ZELKOR_STATUS read = upload(instance, &region, offset, size, nullptr, buffer.data());
+            done += ", upload " + std::to_string(size) + " " + std::to_string(read);
+            EXPECT_TRUE(read == 0 || read == 1) << context();
+            uploaded += read == 0 ? 1 : 0;
+            EXPECT_TRUE(guarded(buffer, size)) << context();
+
+            std::vector<uint8_t> data(1 + rng() % 200, 0x5A);
+            const ZELKOR_STATUS written =
+                download(instance, &region, offset, static_cast<uint32_t>(data.size()), nullptr, data.data());
+            done += ", download " + std::to_string(data.size()) + " " + std::to_string(written);
+            EXPECT_TRUE(written == 0 || written == 1 || written == 27) << context();
+            close(instance);
+        }
+        EXPECT_LE(serial_->hostBytes().size(), size_t{256} * 1024) << context();
+        serial_.reset();
+        if (HasFailure())
+            return;
+    }
+    // The damage met the later operations too, not only the open.
+    EXPECT_GE(opened, kSeeds / 4);
+    EXPECT_GE(uploaded, 1u);
 }
 
 } // namespace
