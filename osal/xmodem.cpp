@@ -108,6 +108,8 @@ ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uin
     uint32_t junk = 0;
     uint32_t silentNaks = 0;
     uint32_t badBlocks = 0; // consecutive blocks refused
+    uint32_t repeats = 0;   // consecutive repeats of the block taken last
+    uint32_t surplus = 0;   // blocks taken after the size was filled
     uint8_t rest[XMODEM_BLOCK_SIZE - 1];
     for (;;) {
         if (header == kLineFailed)
@@ -147,10 +149,16 @@ ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uin
                 }
             } else if (rest[0] == expected) {
                 badBlocks = 0;
+                repeats = 0;
                 if (stored < size) {
                     const uint32_t n = std::min(XMODEM_DATA_SIZE, size - stored);
                     std::memcpy(buffer + stored, &rest[2], n);
                     stored += n;
+                } else if (++surplus > XMODEM_RETRIES) {
+                    // A sender that goes on past the data would hold the line for ever.
+                    xmodemCancel(line);
+                    logLine(handle, fn, ZELKOR_LOG_ERROR, "Sender goes on past %u bytes **** FAILED ****", size);
+                    return XMODEM_ERROR;
                 }
                 if (!sendByte(line, XMODEM_ACK)) {
                     report(handle, fn, "\n\nERROR: Failed transmitting ACK for valid data packet");
@@ -161,7 +169,13 @@ ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uin
                 if ((accepted + 1) % kProgressEvery == 0)
                     progress(handle);
             } else if (accepted > 0 && rest[0] == static_cast<uint8_t>(expected - 1)) {
-                // Our ACK was lost: the block is stored already.
+                // Our ACK was lost: the block is stored already. A sender that never moves on is given up.
+                if (++repeats > XMODEM_RETRIES) {
+                    xmodemCancel(line);
+                    logLine(handle, fn, ZELKOR_LOG_ERROR, "Packet %x repeated without end **** FAILED ****",
+                            rest[0]);
+                    return XMODEM_ERROR;
+                }
                 invalidNumberSeen = true;
                 invalidNumber = rest[0];
                 if (!sendByte(line, XMODEM_ACK)) {

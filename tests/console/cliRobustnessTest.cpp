@@ -554,4 +554,52 @@ TEST(CliRegressions, AbandonedTransferIsCancelledBeforeTheNextCommand) {
     osal_setSleepFunction(previous);
 }
 
+// A sender stuck on one block: every answer brings the same block again (or, after the data, ever new
+// blocks). The receiver must end on its own, within its bounds.
+class EndlessSender : public zsim::LineEndpoint {
+  public:
+    explicit EndlessSender(bool advance) : advance_(advance) {}
+    void begin(uint64_t) override {}
+    void onBytes(const uint8_t* bytes, size_t count, uint64_t) override {
+        for (size_t i = 0; i < count; ++i) {
+            if (bytes[i] == XMODEM_CAN)
+                cancelled_ = true;
+            if (cancelled_ || (bytes[i] != XMODEM_NAK && bytes[i] != XMODEM_ACK))
+                continue;
+            if (bytes[i] == XMODEM_ACK && advance_)
+                ++number_;
+            const std::vector<uint8_t> data(XMODEM_DATA_SIZE, static_cast<uint8_t>(number_));
+            const XmodemBlock block = xmodemBuildBlock(number_, data.data(), XMODEM_DATA_SIZE);
+            output_.insert(output_.end(), block.begin(), block.end());
+        }
+    }
+    void onTime(uint64_t) override {}
+    std::optional<uint64_t> nextDeadline() const override { return std::nullopt; }
+    std::vector<uint8_t>& output() override { return output_; }
+    bool dropped() const override { return false; }
+
+  private:
+    bool advance_;
+    bool cancelled_ = false;
+    uint8_t number_ = 1;
+    std::vector<uint8_t> output_;
+};
+
+TEST(XmodemRegressions, EndlessSenderIsGivenUp) {
+    for (const bool advance : {false, true}) {
+        SCOPED_TRACE(advance ? "ever new blocks" : "the same block");
+        EndlessSender sender(advance);
+        VirtualLine line(sender);
+        constexpr uint32_t kSize = 256;
+        std::vector<uint8_t> buffer(kSize + kGuardBytes, kGuard);
+        const ZELKOR_STATUS status = xFileRcveByte(line, nullptr, buffer.data(), kSize);
+        EXPECT_EQ(status, XMODEM_ERROR);
+        EXPECT_TRUE(guardsIntact(buffer, kSize));
+        EXPECT_LE(line.written().size(), 64u);
+        const std::vector<uint8_t>& sent = line.written();
+        ASSERT_GE(sent.size(), 2u);
+        EXPECT_EQ(sent[sent.size() - 1], XMODEM_CAN);
+    }
+}
+
 } // namespace

@@ -251,4 +251,44 @@ TEST_F(TcpRobustness, DamagedWriteAnswers) {
     }
 }
 
+// The SAS-address query's reply of a random length, split at random and closed after it: a reply of 32
+// bytes or more gives the address from bytes 16 to 23 and the tunnel address from bytes 24 to 31, a
+// shorter one fails and leaves the tunnel address as it was.
+TEST_F(TcpRobustness, QueryRepliesOfEveryLength) {
+    constexpr uint32_t kSeeds = 200;
+    for (uint32_t seed = 1; seed <= kSeeds; ++seed) {
+        std::mt19937 rng(seed * 40503);
+        const size_t length = seed <= 40 ? seed - 1 : rng() % (seed % 2 == 0 ? 40 : 700);
+        Bytes reply(length);
+        for (auto& b : reply)
+            b = static_cast<uint8_t>(rng());
+        std::vector<size_t> cuts;
+        for (uint32_t i = rng() % 3; i > 0 && length > 0; --i)
+            cuts.push_back(rng() % length);
+        std::sort(cuts.begin(), cuts.end());
+        std::vector<PeerStep> steps = pieces(reply, cuts);
+        steps[0] = expect(sizeof(TCP_SAS_ADDRESS_QUERY));
+        steps.push_back(seed % 4 == 0 ? closeRst() : closeFin());
+        tcpResetProtocolState();
+        start(steps);
+        uint32_t high = 0xDEADBEEF, low = 0xDEADBEEF;
+        const ZELKOR_STATUS status = tcpQuerySasAddress(socket_, &high, &low);
+        finish();
+        SCOPED_TRACE("seed " + std::to_string(seed) + " length " + std::to_string(length) + " status " +
+                     std::to_string(status) + "\nreply: " + dump(reply));
+        const Bytes tunnel(tcpTunnelAddress(), tcpTunnelAddress() + kTcpTunnelAddressSize);
+        if (length >= kTcpSasAddressReplySize) {
+            EXPECT_EQ(status, 0u);
+            EXPECT_EQ(high, (uint32_t{reply[16]} << 24) | (uint32_t{reply[17]} << 16) | (uint32_t{reply[18]} << 8) | reply[19]);
+            EXPECT_EQ(low, (uint32_t{reply[20]} << 24) | (uint32_t{reply[21]} << 16) | (uint32_t{reply[22]} << 8) | reply[23]);
+            EXPECT_EQ(tunnel, Bytes(reply.begin() + 24, reply.begin() + 32));
+        } else {
+            EXPECT_EQ(status, 1u);
+            EXPECT_EQ(tunnel, Bytes(kTcpTunnelAddressSize, 0));
+        }
+        if (HasFailure())
+            return;
+    }
+}
+
 } // namespace
