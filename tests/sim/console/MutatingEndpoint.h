@@ -38,7 +38,9 @@ class MutatingEndpoint : public LineEndpoint {
     }
     std::optional<uint64_t> nextDeadline() const override { return inner_.nextDeadline(); }
     std::vector<uint8_t>& output() override { return output_; }
-    bool dropped() const override { return inner_.dropped(); }
+    bool dropped() const override { return dropped_ || inner_.dropped(); }
+    // The line drops once the inner endpoint has put out this many chunks (none: never).
+    void dropAfter(uint32_t chunks) { dropAfter_ = chunks; }
     std::optional<UartFrame> frame() const override { return inner_.frame(); }
     void onFrame(const UartFrame& frame) override { inner_.onFrame(frame); }
 
@@ -53,6 +55,10 @@ class MutatingEndpoint : public LineEndpoint {
             return;
         std::vector<uint8_t> chunk = mutator_.apply(std::move(out));
         out.clear();
+        if (dropAfter_ && ++chunks_ > *dropAfter_) {
+            dropped_ = true;
+            return;
+        }
         output_.insert(output_.end(), chunk.begin(), chunk.end());
         shown_.insert(shown_.end(), chunk.begin(), chunk.end());
     }
@@ -63,6 +69,9 @@ class MutatingEndpoint : public LineEndpoint {
     std::vector<uint8_t> output_;
     std::vector<uint8_t> shown_;
     std::vector<HostWrite> writes_;
+    std::optional<uint32_t> dropAfter_;
+    uint32_t chunks_ = 0;
+    bool dropped_ = false;
 };
 
 } // namespace zsim
