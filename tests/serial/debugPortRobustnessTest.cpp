@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <functional>
 #include <random>
 #include <set>
@@ -272,6 +273,60 @@ TEST_F(ComModuleRandomReplies, OperationsStayWithinTheirContract) {
     // The damage met the later operations too, not only the open.
     EXPECT_GE(opened, kSeeds / 4);
     EXPECT_GE(uploaded, 1u);
+}
+
+// The RAM-debug download (baud change of a running bootstrap, return to the boot ROM, watchdog, word
+// by word load, read-back) on replies that turn random after a seeded number of good ones: a
+// documented status, and the option block's busy and echo flags back at 0 whatever happened.
+TEST_F(ComModuleRandomReplies, RamDebugDownloadStaysWithinItsContract) {
+    constexpr uint32_t kSeeds = 80;
+    const auto open = op<IAL_OPEN_FUNCTION>("zelkor_ial_open");
+    const auto close = op<IAL_CLOSE_FUNCTION>("zelkor_ial_close");
+    const auto ramdebug = op<IAL_DOWNLOAD_RAMDEBUG_FUNCTION>("zelkor_ial_downloadRamdebug");
+    const std::set<ZELKOR_STATUS> statuses = {0, 1, 4, 5, 20, 21, 22, 23};
+    uint32_t downloads = 0;
+    for (uint32_t seed = 1; seed <= kSeeds; ++seed) {
+        std::mt19937 rng(seed * 97);
+        SerialSetup setup;
+        setup.start = SerialProgram::QuenzaBootstrap;
+        setup.quenzaBootstrap = quenzaBootstrap_;
+        setup.faults.push_back(SerialFault{"any", std::nullopt, SerialFaultKind::Random, seed,
+                                           static_cast<uint32_t>(8 + rng() % 300), 0});
+        start("device sg0 quenza\n    product 0x230\n    register 0x42000000 0x80000003 writable 0xFFFFFFFF\n"
+              "    register 0x42000004 0x80000005 writable 0xFFFFFFFF\n",
+              setup);
+        handle_.interface = ZELKOR_INTERFACE_RAMDEBUG;
+        options_.ramDebugBusy = 1;
+        gChipTypeFlag = 0;
+        void* instance = nullptr;
+        const ZELKOR_STATUS opened = open(&handle_, reinterpret_cast<uintptr_t>(serial_->path().c_str()), &instance);
+        if (instance != nullptr) {
+            std::unique_ptr<FILE, int (*)(FILE*)> image(std::tmpfile(), &std::fclose);
+            ASSERT_NE(image, nullptr);
+            const std::vector<uint8_t> bytes(4 + rng() % 600, 0x3C);
+            std::fwrite(bytes.data(), 1, bytes.size(), image.get());
+            std::rewind(image.get());
+            options_.ramDebugBusy = 1;
+            const ZELKOR_STATUS status =
+                ramdebug(instance, serial_->path().c_str(), opened == 57 ? 1 : 0, image.get(), rng() % 2 == 0 ? 1 : 0);
+            ++downloads;
+            std::vector<uint8_t> shown;
+            for (const zsim::SerialByte& b : serial_->bytes())
+                if (!b.toDevice)
+                    shown.push_back(b.byte);
+            SCOPED_TRACE("seed " + std::to_string(seed) + " open " + std::to_string(opened) + " ramdebug " +
+                         std::to_string(status) + "\nshown: " + zsim::hexDump(shown, 400));
+            EXPECT_TRUE(statuses.count(status) == 1);
+            EXPECT_EQ(options_.ramDebugBusy, 0);
+            EXPECT_EQ(options_.consoleEcho, 0u);
+            close(instance);
+        }
+        EXPECT_LE(serial_->hostBytes().size(), size_t{256} * 1024);
+        serial_.reset();
+        if (HasFailure())
+            return;
+    }
+    EXPECT_GE(downloads, kSeeds / 2);
 }
 
 } // namespace
