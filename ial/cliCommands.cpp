@@ -157,11 +157,15 @@ ZELKOR_STATUS transfer(CliLink link, const CliCommandRow& row, const std::string
         asText(*ack).find("Xmodem Transfer Failed") != std::string_view::npos) {
         logLine(handle, function, ZELKOR_LOG_ERROR,
                 "Received 'Xmodem Transfer Failed' response when reading response for 'ful' command.");
+        // A damaged acknowledgement may hide a transfer the console did start.
+        xmodemCancel(link.line);
         return kFailure;
     }
     const ZELKOR_STATUS moved = send != nullptr ? xFileTransByte(link.line, handle, send, size)
                                                 : xFileRcveByte(link.line, handle, receive, size);
     if (moved != XMODEM_SUCCESS) {
+        // Whichever side gave up, the console must be out of the transfer before the next command.
+        xmodemCancel(link.line);
         logFailed(handle, function, row.steps[2]);
         return kFailure;
     }
@@ -196,7 +200,7 @@ std::string cliLogText(const char* printed) {
     return out;
 }
 
-std::optional<uint32_t> cliParseValue(std::span<const uint8_t> reply, uint32_t address) {
+std::optional<uint32_t> cliParseValue(std::span<const uint8_t> reply, uint32_t address, bool ended) {
     const std::string_view text = asText(reply);
     char name[16];
     std::snprintf(name, sizeof name, "%x", address);
@@ -215,7 +219,7 @@ std::optional<uint32_t> cliParseValue(std::span<const uint8_t> reply, uint32_t a
         value = (value << 4) | static_cast<uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10);
         ++end;
     }
-    if (end == prefix + 2 || (end < text.size() && !endsField(text[end])))
+    if (end == prefix + 2 || (end < text.size() && !endsField(text[end])) || (ended && end == text.size()))
         return std::nullopt;
     return value;
 }
@@ -273,7 +277,8 @@ int32_t cliRegisterAccess(CliLink link, uint32_t operation, uint32_t address, ui
             line.dropInput();
             return CLI_LINE_FAILED;
         }
-        const auto value = cliParseValue(*reply, address);
+        // The console ends the number with a line end; a reply that stops in its digits was cut short.
+        const auto value = cliParseValue(*reply, address, true);
         if (!value)
             return CLI_LINE_FAILED;
         *out = byte ? (*value & 0xFF) : *value;

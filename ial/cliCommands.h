@@ -72,8 +72,9 @@ inline constexpr int32_t CLI_LINE_FAILED = -1;
 inline constexpr int32_t CLI_BAD_ARGUMENT = -2;
 
 // The value of a read reply: the hexadecimal number after "0x" that follows the address (as "%x"), with
-// its digits ended by a blank, a line end or the end of the reply; none for any other reply.
-std::optional<uint32_t> cliParseValue(std::span<const uint8_t> reply, uint32_t address);
+// its digits ended by a blank, a line end or (unless ended is asked for) the end of the reply; none for any
+// other reply. A reply that stops right after the digits may have been cut inside the number.
+std::optional<uint32_t> cliParseValue(std::span<const uint8_t> reply, uint32_t address, bool ended = false);
 // The capacity after the first ':' (two characters on), decimal, up to a blank; none unless it is a
 // number of 32 bits.
 std::optional<uint32_t> cliParseCapacity(std::span<const uint8_t> reply);

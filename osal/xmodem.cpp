@@ -50,13 +50,12 @@ int readReply(SerialLine& line, uint32_t milliseconds) {
 
 bool sendByte(SerialLine& line, uint8_t byte) { return line.write(&byte, 1); }
 
-// Tells the peer the transfer is over.
-void cancel(SerialLine& line) {
+} // namespace
+
+void xmodemCancel(SerialLine& line) {
     const uint8_t bytes[] = {XMODEM_CAN, XMODEM_CAN};
     line.write(bytes, sizeof bytes);
 }
-
-} // namespace
 
 XmodemBlock xmodemBuildBlock(uint8_t number, const uint8_t* data, uint32_t length) {
     XmodemBlock block{};
@@ -109,13 +108,15 @@ ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uin
     uint32_t junk = 0;
     uint32_t silentNaks = 0;
     uint32_t badBlocks = 0; // consecutive blocks refused
+    uint32_t repeats = 0;   // consecutive repeats of the block taken last
+    uint32_t surplus = 0;   // blocks taken after the size was filled
     uint8_t rest[XMODEM_BLOCK_SIZE - 1];
     for (;;) {
         if (header == kLineFailed)
             return XMODEM_ERROR;
         if (header == kSilence) {
             if (++silentNaks > XMODEM_RETRIES) {
-                cancel(line);
+                xmodemCancel(line);
                 logLine(handle, fn, ZELKOR_LOG_ERROR, "Sender fell silent **** FAILED ****");
                 return XMODEM_ERROR;
             }
@@ -138,7 +139,7 @@ ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uin
                 // A short or damaged block: drop what is left of it and ask again.
                 line.dropInput();
                 if (++badBlocks > XMODEM_RETRIES) {
-                    cancel(line);
+                    xmodemCancel(line);
                     logLine(handle, fn, ZELKOR_LOG_ERROR, "Too many invalid packets **** FAILED ****");
                     return XMODEM_ERROR;
                 }
@@ -148,10 +149,16 @@ ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uin
                 }
             } else if (rest[0] == expected) {
                 badBlocks = 0;
+                repeats = 0;
                 if (stored < size) {
                     const uint32_t n = std::min(XMODEM_DATA_SIZE, size - stored);
                     std::memcpy(buffer + stored, &rest[2], n);
                     stored += n;
+                } else if (++surplus > XMODEM_RETRIES) {
+                    // A sender that goes on past the data would hold the line for ever.
+                    xmodemCancel(line);
+                    logLine(handle, fn, ZELKOR_LOG_ERROR, "Sender goes on past %u bytes **** FAILED ****", size);
+                    return XMODEM_ERROR;
                 }
                 if (!sendByte(line, XMODEM_ACK)) {
                     report(handle, fn, "\n\nERROR: Failed transmitting ACK for valid data packet");
@@ -162,7 +169,13 @@ ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uin
                 if ((accepted + 1) % kProgressEvery == 0)
                     progress(handle);
             } else if (accepted > 0 && rest[0] == static_cast<uint8_t>(expected - 1)) {
-                // Our ACK was lost: the block is stored already.
+                // Our ACK was lost: the block is stored already. A sender that never moves on is given up.
+                if (++repeats > XMODEM_RETRIES) {
+                    xmodemCancel(line);
+                    logLine(handle, fn, ZELKOR_LOG_ERROR, "Packet %x repeated without end **** FAILED ****",
+                            rest[0]);
+                    return XMODEM_ERROR;
+                }
                 invalidNumberSeen = true;
                 invalidNumber = rest[0];
                 if (!sendByte(line, XMODEM_ACK)) {
@@ -171,13 +184,13 @@ ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uin
                 }
             } else {
                 // Neither the next block nor a repeat: blocks were lost.
-                cancel(line);
+                xmodemCancel(line);
                 logLine(handle, fn, ZELKOR_LOG_ERROR, "Invalid packet number found %x", rest[0]);
                 return XMODEM_ERROR;
             }
         } else if (header == XMODEM_EOT) {
             if (stored < size) {
-                cancel(line);
+                xmodemCancel(line);
                 logLine(handle, fn, ZELKOR_LOG_ERROR, "Transfer ended after %u of %u bytes **** FAILED ****",
                         stored, size);
                 return XMODEM_ERROR;
@@ -254,7 +267,7 @@ ZELKOR_STATUS xFileTransByte(SerialLine& line, const ZELKOR_INSTANCE* handle, co
             }
         }
         if (!acknowledged) {
-            cancel(line);
+            xmodemCancel(line);
             logLine(handle, fn, ZELKOR_LOG_ERROR, "Packet %u not acknowledged **** FAILED ****", number);
             return XMODEM_ERROR;
         }

@@ -41,6 +41,10 @@ enum class XmodemVerdict { Good, BadComplement, BadChecksum };
 // Judges the 131 bytes that follow SOH: number, complement, data, checksum.
 XmodemVerdict xmodemCheckBlock(const uint8_t* afterSoh);
 
+// Tells the peer the transfer is over (CAN CAN): a peer that started a transfer the product gives up would
+// otherwise take what the product sends next as XMODEM data.
+void xmodemCancel(SerialLine& line);
+
 // Sends size bytes; 0 when the receiver acknowledged every block and the end, else 1.
 ZELKOR_STATUS xFileTransByte(SerialLine& line, const ZELKOR_INSTANCE* handle, const uint8_t* data, uint32_t size);
 // Receives exactly size bytes into buffer (never more are stored); 0, 1, or 3 when the sender cancelled.

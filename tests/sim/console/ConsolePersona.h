@@ -79,6 +79,8 @@ class ConsolePersona : public LineEndpoint {
     const std::vector<std::string>& commands() const { return commands_; }
     // The peer of the last transfer (null before any).
     const XmodemPeer* lastTransfer() const { return lastPeer_.get(); }
+    // True while an XMODEM transfer is under way: the host's bytes go to its peer, not to the console.
+    bool inTransfer() const { return peer_ != nullptr; }
 
   private:
     void execute(const std::string& line, uint64_t now);

@@ -142,6 +142,11 @@ void XmodemPeer::senderByte(uint8_t byte, uint64_t now) {
         if (byte == NAK) {
             started_ = true;
             sendBlock(now);
+        } else if (byte == CAN) {
+            // A receiver may call the transfer off before it starts, as senders of the protocol honour.
+            note("xmodem start refused with CAN");
+            gaveUp_ = true;
+            deadline_.reset();
         }
         return;
     }

@@ -1,5 +1,7 @@
 #include "serial/SerialExpander.h"
 
+#include "console/ReplyMutator.h"
+
 #include "console/HostFrame.h"
 
 #include <cerrno>
@@ -115,6 +117,7 @@ struct SerialExpander::Impl {
     bool quenzaBootstrapFast = false;
     uint8_t cells[16] = {};
     UartFrame consoleFrame; // the frame the firmware console was last told of
+    std::optional<ReplyMutator> mutator; // the Random fault's, seeded when it first strikes
 
     // The line is busy until then; a paced character waits for it and takes its ten bit times.
     std::chrono::steady_clock::time_point lineFree{};
@@ -209,6 +212,11 @@ struct SerialExpander::Impl {
             case SerialFaultKind::ShortReply: bytesOut.resize(std::min<size_t>(bytesOut.size(), fault->argument)); break;
             case SerialFaultKind::StalePrompt: bytesOut.insert(bytesOut.end(), fault->argument, promptByte()); break;
             case SerialFaultKind::DropLine: dropLine = true; return;
+            case SerialFaultKind::Random:
+                if (!mutator)
+                    mutator.emplace(fault->argument, 1.0);
+                bytesOut = mutator->apply(std::move(bytesOut));
+                break;
             default: break;
             }
         }

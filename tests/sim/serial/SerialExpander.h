@@ -40,6 +40,8 @@ enum class SerialFaultKind {
     WrongEcho,   // the monitor echoes a different character
     MissingEcho, // the monitor echoes nothing
     DropLine,    // the line drops (the host's reads and writes fail with EIO)
+    Random,      // the reply is damaged at random (cut, dropped, repeated, flipped, padded with noise);
+                 // `argument` seeds it, and the same seed damages the same way
 };
 
 // Matches commands by name ("any" for all; "echo" for each character the monitor echoes) and optionally
