@@ -173,14 +173,17 @@ TEST_F(TcpRobustness, DamagedReadStreams) {
                 cuts.push_back(rng() % stream.size());
             std::sort(cuts.begin(), cuts.end());
             std::vector<PeerStep> steps = pieces(stream, cuts);
-            steps.push_back(c.reset || seed % 5 == 0 ? closeRst() : closeFin());
+            const bool reset = c.reset || seed % 5 == 0;
+            steps.push_back(reset ? closeRst() : closeFin());
             gSleepCalls = 0;
             start(steps);
             const Result r = read(static_cast<uint32_t>(data.size()));
             const Bytes received = finish();
             SCOPED_TRACE(std::string(c.name) + " seed " + std::to_string(seed) + " length " + std::to_string(data.size()) +
                          " status " + std::to_string(r.status) + "\nstream: " + dump(stream));
-            EXPECT_TRUE(c.statuses.count(r.status) == 1);
+            // A reset may overtake bytes not read yet (the kernel drops them), so a read that would have
+            // succeeded may fail; it must never succeed with other data.
+            EXPECT_TRUE(c.statuses.count(r.status) == 1 || (reset && r.status == 1));
             EXPECT_TRUE(r.guardsIntact);
             if (r.status == 0 && std::string(c.name) != "randomBytes") {
                 EXPECT_EQ(r.out, data);
