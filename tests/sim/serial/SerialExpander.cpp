@@ -683,20 +683,27 @@ void SerialExpander::run() {
                 break;
         }
         if (console != nullptr && !d.dropLine) {
-            // The console's answers leave at its own frame; the host reads them whatever its setting.
+            // The console's answers leave at its own frame and cross to the host's by the line's rules.
             console->onTime(nowMs());
             std::vector<uint8_t> out;
             out.swap(console->output());
             const LineSetting host = hostLine(master_, heldSlave_);
+            const LineSetting own = d.consoleLine();
+            std::vector<uint8_t> crossed;
             for (uint8_t byte : out) {
-                d.bytes.push_back({false, byte, true, host, d.consoleLine(), true});
+                const auto back = cross(byte, own, host);
+                d.bytes.push_back({false, byte, back.has_value(), host, own, true});
+                if (!back)
+                    continue;
                 if (d.setup.pacing) {
-                    d.pace(d.consoleLine().speed);
-                    (void)::write(master_, &byte, 1);
+                    d.pace(own.speed);
+                    (void)::write(master_, &*back, 1);
+                } else {
+                    crossed.push_back(*back);
                 }
             }
-            if (!d.setup.pacing && !out.empty())
-                (void)::write(master_, out.data(), out.size());
+            if (!crossed.empty())
+                (void)::write(master_, crossed.data(), crossed.size());
             if (console->dropped())
                 d.dropLine = true;
         }
