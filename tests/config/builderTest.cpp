@@ -132,6 +132,10 @@ TEST_F(BuilderTest, StaticBuilderCases) {
         {"PAGE copied unchanged", regionSchema("<xs:element name=\"p\" type=\"decType\"/>", ROOT_ATTRIBUTES, decimal),
          userDocument("<PAGE NAME=\"x\" ID=\"1\"><DWORD NAME=\"d\" LENGTH=\"1\">A&amp;B</DWORD></PAGE><unknown/>"), 0, "",
          "<PAGE NAME=\"x\" ID=\"1\"><DWORD NAME=\"d\" LENGTH=\"1\">A&amp;B</DWORD></PAGE>"},
+        {"a TYPE that is no XML name",
+         regionSchema("<xs:element name=\"p\" type=\"oddType\"/>", ROOT_ATTRIBUTES,
+                      pageType("oddType", "<xs:sequence>" + leaf("w", "4294967296", "1") + "</xs:sequence>")),
+         userDocument("<p><w>1</w></p>"), 40, "\nERROR : Invalid TYPE \"4294967296\" for element \"w\".\n", ""},
         {"no MANUFACTURING in the user document", regionSchema("<xs:element name=\"p\" type=\"decType\"/>", ROOT_ATTRIBUTES, decimal),
          "<OTHER/>", 1, "", ""},
         {"no MANUFACTURING in the schema",
@@ -357,6 +361,7 @@ const std::string DYNAMIC_XSD = regionSchema(
             based("x1", "BYTE") + based("x2", "BYTE") + based("x3", "DWORD", fixedAttribute("LENGTH", "4")) +
             "</xs:sequence></xs:complexType></xs:element>" + based("dec", "WORD") +
             based("typed", "xs:string", fixedAttribute("TYPE", "DWORD") + fixedAttribute("LENGTH", "2")) +
+            based("odd", "xs:string", fixedAttribute("TYPE", "1 &lt;DWORD&gt;")) +
             "</xs:sequence><xs:attribute name=\"TYPE\" type=\"xs:string\" fixed=\"PAGE\"/>"
             "<xs:attribute name=\"ID\" type=\"xs:string\" default=\"0001\"/></xs:complexType>");
 
@@ -389,6 +394,8 @@ TEST(DynamicPepperedTest, PagesAndFieldsFromTheSchema) {
         {"decimal with a letter", userDocument("<dyn><dec FORMAT=\"dec\">25x</dec></dyn>"), 40, invalid, ""},
         {"decimal above 32 bits", userDocument("<dyn><dec FORMAT=\"DEC\">4294967296</dec></dyn>"), 40,
          "\nINFO  : Maximum value supported for Decimal format is 4294967295(i.e. 0XFFFFFFFF).\n" + invalid, ""},
+        {"a TYPE that is no XML name", userDocument("<dyn><odd>1</odd></dyn>"), 40,
+         "\nERROR : Invalid TYPE \"1 <DWORD>\" for element \"odd\".\n", ""},
         {"a type containing itself", userDocument("<loop><again><again><again/></again></again></loop>"), 40,
          "\nERROR : Type of element \"again\" contains itself.\n", ""},
         {"the page's own ID ends the schema's page attributes",
