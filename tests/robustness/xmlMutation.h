@@ -105,7 +105,9 @@ inline std::string hostileValue(Dice& d) {
     case 9:
         return d.oneOf({"TRUE", "true", "True", "FALSE", "Dec", "DEC", "dec", "PAGE", "page1"});
     case 10:
-        return std::to_string(d.word());
+        return d.chance(50) ? std::to_string(d.word())
+                            : d.oneOf({"0", "1", "2", "3", "4", "5", "8", "9", "15", "16", "31", "32", "33", "63", "64",
+                                       "255", "256", "16383", "16384"});
     case 11:
         return hexNumber(d.word()).substr(2);
     case 12:
