@@ -67,10 +67,10 @@ const xmlNode* occurrence(const std::vector<const xmlNode*>& matches, uint64_t i
 ZELKOR_STATUS StaticBuilder::processXmlAttribute(const xmlNode* holder, xmlNode* element, const std::string& name) {
     for (const XsdAttribute& attribute : xsdAttributes(holder)) {
         if (attribute.name == "TYPE") {
-            // The field's element is named by it: a value that is no XML name would make the document
-            // unreadable.
-            if (xmlValidateName(xmlStr(attribute.value.c_str()), 0) != 0) {
-                userMessage("\nERROR : Invalid TYPE \"%s\" for element \"%s\".\n", attribute.value.c_str(),
+            // The field's element is named by it: a value that is no XML name, or one longer than any name a
+            // reader takes, would make the document unreadable.
+            if (attribute.value.size() > MAX_NAME_LENGTH || xmlValidateName(xmlStr(attribute.value.c_str()), 0) != 0) {
+                userMessage("\nERROR : Invalid TYPE \"%s\" for element \"%s\".\n", cutName(attribute.value).c_str(),
                             name.c_str());
                 return STATUS_INVALID_XML;
             }
