@@ -2,8 +2,10 @@
 
 #include "config/builderSupport.h"
 #include "config/engineState.h"
+#include "config/mfgRegion.h"
 #include "config/pageRecords.h"
 #include "config/valueConversion.h"
+#include "config/xmlRaii.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -441,6 +443,13 @@ ZELKOR_STATUS searchQueryAttrib(xmlNode* first, xmlDoc* document, QUERY_VALUE_CA
                 state.gBoolFormatDecimalFound = false;
                 return true;
             }
+            // A field longer than a page can hold has no value to ask for; its buffer would be sized by
+            // the document alone.
+            if (type.length > MFG_PAGE_DATA_MAX) {
+                state.gBoolFormatDecimalFound = false;
+                status = misuse("QUERY", place);
+                return false;
+            }
             const std::size_t size = queryValueBufferSize(type.length);
             char* buffer = static_cast<char*>(std::calloc(size, 1));
             if (buffer == nullptr) {
@@ -459,7 +468,8 @@ ZELKOR_STATUS searchQueryAttrib(xmlNode* first, xmlDoc* document, QUERY_VALUE_CA
             }
             if (isNumberCode(type.code))
                 value = withoutHexPrefix(value);
-            if (!acceptable(value, type)) {
+            // The caller's text becomes the element's content: it must be text the document can carry.
+            if (!acceptable(value, type) || !xmlCanCarry(value)) {
                 state.gBoolFormatDecimalFound = false;
                 status = STATUS_QUERY_INVALID;
                 return false;

@@ -202,6 +202,12 @@ ZELKOR_STATUS invalidAnswer(void*, char** value, const char*, uint32_t) {
     std::strcpy(*value, "xyz");
     return 0;
 }
+// Answers a text in a form no document can carry: an encoded surrogate, then a control character.
+int gUncarriable = 0;
+ZELKOR_STATUS uncarriableAnswer(void*, char** value, const char*, uint32_t) {
+    std::strcpy(*value, gUncarriable++ % 2 == 0 ? "a\xED\xA0\x80" : "a\x01");
+    return 0;
+}
 
 TEST_F(StampsTest, QueryAsksTheCaller) {
     runTable(*this, Resolution::Query,
@@ -245,8 +251,22 @@ TEST_F(StampsTest, QueryAsksTheCaller) {
               {"container without NAME", peppered("<DWORD QUERY=\"TRUE\"><BIT NAME=\"b\">1</BIT></DWORD>"), 40,
                "\nERROR: Invalid utilization of \"QUERY\" attribute in page \"p\".\n", ""},
               {"a PAGE without NAME", userDocument("<PAGE ID=\"FF10\"><DWORD NAME=\"x\" QUERY=\"TRUE\"/></PAGE>"), 40,
-               "\nERROR: Invalid utilization of \"QUERY\" attribute for element \"x\".\n", ""}},
+               "\nERROR: Invalid utilization of \"QUERY\" attribute for element \"x\".\n", ""},
+              // Not asked at all: no page holds the field, and its buffer would be sized by the document.
+              {"a LENGTH no page holds", peppered("<DWORD NAME=\"x\" LENGTH=\"4294967295\" QUERY=\"TRUE\"/>"), 40,
+               "\nERROR: Invalid utilization of \"QUERY\" attribute for element \"x\" in page \"p\".\n", ""},
+              {"a text one byte longer than a page", peppered("<CHAR NAME=\"x\" LENGTH=\"65529\" QUERY=\"TRUE\"/>"), 40,
+               "\nERROR: Invalid utilization of \"QUERY\" attribute for element \"x\" in page \"p\".\n", ""}},
              invalidAnswer);
+    runTable(*this, Resolution::Query,
+             {{"an encoded surrogate", peppered("<CHAR NAME=\"x\" LENGTH=\"8\" QUERY=\"TRUE\"/>"), 49, "", ""},
+              {"a control character", peppered("<CHAR NAME=\"x\" LENGTH=\"8\" QUERY=\"TRUE\"/>"), 49, "", ""}},
+             uncarriableAnswer);
+    runTable(*this, Resolution::Query,
+             {{"a text as long as a page holds", peppered("<CHAR NAME=\"x\" LENGTH=\"65528\" QUERY=\"TRUE\"/>"), 0, "",
+               "<PAGE NAME=\"p\" ID=\"FF10\"><CHAR NAME=\"x\" LENGTH=\"65528\" QUERY=\"FALSE\">" +
+                   std::string(65528, 'c') + "</CHAR></PAGE>"}},
+             longestAnswer);
 }
 
 TEST_F(StampsTest, FetchTheDefinedValue) {
