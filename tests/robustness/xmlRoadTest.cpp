@@ -307,6 +307,40 @@ TEST_F(XmlRoadRobustness, UserDocumentsResolveOnlyWhenValid) {
         ADD_FAILURE() << "xml2xml wrote a document its schema refuses:\n" << shown(readText(refused));
 }
 
+// Documents in the peppered form under the peppered form's schema, with stamps on their fields: any LENGTH
+// the schema allows (it bounds none) reaches the stamps.
+TEST_F(XmlRoadRobustness, PepperedFormDocumentsWithStampsResolveOrFailWithADocumentedStatus) {
+    const std::string xsd = dir.file("peppered.xsd");
+    writeText(xsd, readText(fixture("peppered.xsd")));
+    std::string text = readText(fixture("basic.xml"));
+    text.replace(text.find("<DWORD NAME=\"dword\">"), 20, "<DWORD NAME=\"dword\" QUERY=\"TRUE\">");
+    text.replace(text.find("<CHAR NAME=\"spaced\" LENGTH=\"8\">"), 31, "<CHAR NAME=\"spaced\" LENGTH=\"8\" QUERY=\"True\">");
+    text.replace(text.find("<ByteArray NAME=\"array\" LENGTH=\"2\">0102"), 39,
+                 "<ByteArray NAME=\"array\" LENGTH=\"2\" FORMAT=\"Dec\">258");
+    int resolved = 0;
+    for (int i = 0; i < 300 && !HasFailure(); ++i) {
+        const uint32_t seed = 0x9E9F0000u + static_cast<uint32_t>(i);
+        Dice d(seed);
+        const std::string document = d.chance(10) ? text : hostileXml(d, text);
+        const std::string path = dir.file("peppered_user.xml"), output = dir.file("peppered_resolved.xml");
+        writeText(path, document);
+        SCOPED_TRACE("seed " + hexNumber(seed) + ", document:\n" + shown(document));
+        pageengine::resetEngineState();
+        Dice answers(seed ^ 0xAAu);
+        gAnswers = &answers;
+        uint32_t chip = 0;
+        ::testing::internal::CaptureStdout();
+        const ZELKOR_STATUS status = zelkor_xml2xml(path.c_str(), xsd.c_str(), output.c_str(), answerQuery, &chip);
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(statusIn(status, {0, 1, 6, 36, 40, 41, 49})) << "status " << status;
+        if (status != 0)
+            continue;
+        ++resolved;
+        EXPECT_TRUE(wellFormed(readText(output))) << shown(readText(output));
+    }
+    EXPECT_GT(resolved, 20);
+}
+
 // ---- the schema side: default, complete and peppered documents from hostile schemas ----
 
 TEST_F(XmlRoadRobustness, HostileSchemasBuildDocumentsOrFailWithADocumentedStatus) {
