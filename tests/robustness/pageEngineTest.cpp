@@ -184,6 +184,45 @@ TEST_F(ImageRobustness, ImagesConvertOrFailWithADocumentedStatus) {
         ADD_FAILURE() << "written by the engine, not XML for xmllint:\n" << shown(readText(refused));
 }
 
+// The valid image read back through hostile descriptions: the user's document (whose pages are listed)
+// or the peppered document made hostile. Whatever they hold, a documented status, and a document written
+// only as XML.
+TEST_F(ImageRobustness, HostileDescriptionsOfAValidImage) {
+    const std::string userText = readText(USER), pepperedText = readText(peppered);
+    const std::string imagePath = dir.file("valid_image.bin");
+    writeText(imagePath, valid);
+    std::vector<std::string> outputs;
+    for (int i = 0; i < kCases && !HasFailure(); ++i) {
+        const uint32_t seed = 0x3D5C0000u + static_cast<uint32_t>(i);
+        Dice d(seed);
+        const bool hostileUser = d.chance(60);
+        const std::string text = hostileXml(d, hostileUser ? userText : pepperedText);
+        const std::string description = dir.file("description.xml");
+        writeText(description, text);
+        SCOPED_TRACE("seed " + hexNumber(seed) + (hostileUser ? ", user document:\n" : ", peppered document:\n") +
+                     shown(text));
+        pageengine::resetEngineState();
+        pageengine::conversionCarry() = carry;
+        const std::string output = dir.file("described_" + std::to_string(i) + ".xml");
+        ::testing::internal::CaptureStdout();
+        const ZELKOR_STATUS status = hostileUser ? imageToXml(description, output, imagePath, peppered)
+                                                 : imageToXml(USER, output, imagePath, description);
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(statusIn(status, {0, 1, 6, 36, 37, 38, 39, 40, 41})) << "status " << status;
+        if (!wellFormed(text)) {
+            EXPECT_EQ(status, 41u) << "a description that is not XML";
+        }
+        if (!std::filesystem::exists(output)) {
+            EXPECT_NE(status, 0u);
+            continue;
+        }
+        EXPECT_TRUE(wellFormed(readText(output))) << "output not XML:\n" << shown(readText(output));
+        outputs.push_back(output);
+    }
+    for (const std::string& refused : xmllintRefuses(outputs))
+        ADD_FAILURE() << "written by the engine, not XML for xmllint:\n" << shown(readText(refused));
+}
+
 // ---- random valid values there and back ----
 
 std::string hexDigits(Dice& d, size_t count) {

@@ -165,6 +165,16 @@ TEST_F(XmlRoadRobustness, SupportLookupKeepsToTheCallersBuffer) {
 
 // A query answer: the longest valid text for the type and length, written into the engine's buffer (its
 // room is what the contract promises), a replaced buffer, an invalid text, or a refusal.
+// The chain fixture's user document with stamps of every kind.
+std::string stampedUser() {
+    std::string stamped = readText(fixture("chain/user.xml"));
+    stamped.replace(stamped.find("<small>7F</small>"), 17, "<small USE=\"s\"/>");
+    stamped.replace(stamped.find("<lanes INDEX=\"0\">"), 17, "<lanes INDEX=\"0\" DEFINE=\"s\">");
+    stamped.replace(stamped.find("<value>CAFEF00D</value>"), 23, "<value QUERY=\"TRUE\">1</value>");
+    stamped.replace(stamped.find("<blob>"), 6, "<blob QUERY=\"True\">");
+    return stamped;
+}
+
 // zelkor_xml2xml hands the callback no context of its own, so the answers' die is the test's.
 Dice* gAnswers = nullptr;
 
@@ -216,14 +226,7 @@ ZELKOR_STATUS answerQuery(void*, char** value, const char* typeName, uint32_t le
 TEST_F(XmlRoadRobustness, UserDocumentsResolveOnlyWhenValid) {
     const std::string xsd = dir.file("region.xsd");
     writeText(xsd, readText(fixture("chain/region.xsd")));
-    std::vector<std::string> sources = {readText(fixture("chain/user.xml"))};
-    // The same document with stamps of every kind.
-    std::string stamped = sources[0];
-    stamped.replace(stamped.find("<small>7F</small>"), 17, "<small USE=\"s\"/>");
-    stamped.replace(stamped.find("<count>"), 7, "<count DEFINE=\"s\">");
-    stamped.replace(stamped.find("<value>CAFEF00D</value>"), 23, "<value QUERY=\"TRUE\">1</value>");
-    stamped.replace(stamped.find("<blob>"), 6, "<blob QUERY=\"True\">");
-    sources.push_back(stamped);
+    const std::vector<std::string> sources = {readText(fixture("chain/user.xml")), stampedUser()};
 
     struct Case {
         std::string path;
@@ -339,6 +342,39 @@ TEST_F(XmlRoadRobustness, PepperedFormDocumentsWithStampsResolveOrFailWithADocum
         EXPECT_TRUE(wellFormed(readText(output))) << shown(readText(output));
     }
     EXPECT_GT(resolved, 20);
+}
+
+// The stamped user document under hostile schemas: the stamps look their fields' types and lengths up in
+// the schema (any LENGTH its fixed values name).
+TEST_F(XmlRoadRobustness, StampsUnderHostileSchemasResolveOrFailWithADocumentedStatus) {
+    const std::string schemaText = readText(fixture("chain/region.xsd"));
+    const std::string user = dir.file("stamped.xml");
+    writeText(user, stampedUser());
+    int resolved = 0;
+    for (int i = 0; i < 300 && !HasFailure(); ++i) {
+        const uint32_t seed = 0x57A40000u + static_cast<uint32_t>(i);
+        Dice d(seed);
+        const std::string text = hostileSchema(d, schemaText);
+        const std::string xsd = dir.file("stamp_schema.xsd"), output = dir.file("stamped_out.xml");
+        writeText(xsd, text);
+        SCOPED_TRACE("seed " + hexNumber(seed) + ", schema:\n" + shown(text));
+        pageengine::resetEngineState();
+        Dice answers(seed ^ 0x77u);
+        gAnswers = &answers;
+        uint32_t chip = 0;
+        ::testing::internal::CaptureStdout();
+        const ZELKOR_STATUS status = zelkor_xml2xml(user.c_str(), xsd.c_str(), output.c_str(), answerQuery, &chip);
+        pageengine::resetEngineState();
+        const ZELKOR_STATUS validation = zelkor_upMfgXmlValidation(user.c_str(), xsd.c_str());
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(statusIn(status, {0, 1, 6, 36, 40, 41, 49, 54})) << "xml2xml status " << status;
+        EXPECT_TRUE(statusIn(validation, {0, 1, 6, 36, 40, 41, 54})) << "validation status " << validation;
+        if (status != 0)
+            continue;
+        ++resolved;
+        EXPECT_TRUE(wellFormed(readText(output))) << shown(readText(output));
+    }
+    EXPECT_GT(resolved, 10);
 }
 
 // ---- the schema side: default, complete and peppered documents from hostile schemas ----
