@@ -338,6 +338,36 @@ std::string fixedAttribute(const std::string& name, const std::string& value) {
     return "<xs:attribute name=\"" + name + "\" type=\"xs:string\" fixed=\"" + value + "\"/>";
 }
 
+// Named types nested in each other: as deep as a reader takes the documents are built; deeper, the
+// builders refuse before the expansion runs out of stack.
+TEST_F(BuilderTest, TypeChainsDeeperThanAReaderTakesAreRefused) {
+    auto chain = [](int depth) {
+        std::string types;
+        for (int i = 0; i < depth; ++i)
+            types += "<xs:complexType name=\"T" + std::to_string(i) + "\"><xs:sequence><xs:element name=\"e" +
+                     std::to_string(i) + "\" type=\"T" + std::to_string(i + 1) + "\" minOccurs=\"0\"/></xs:sequence>" +
+                     fixedAttribute("TYPE", i == 0 ? "PAGE" : "DWORD") + "</xs:complexType>";
+        types += "<xs:simpleType name=\"T" + std::to_string(depth) + "\"><xs:restriction base=\"xs:string\"/></xs:simpleType>";
+        return regionSchema("<xs:element name=\"deep\" type=\"T0\" minOccurs=\"0\"/>", ROOT_ATTRIBUTES, types);
+    };
+    const std::string refused = "\nERROR : Elements nest deeper than 256 levels.\n";
+    for (int depth : {200, 300, 20000}) {
+        SCOPED_TRACE("depth " + std::to_string(depth));
+        const ZELKOR_STATUS expected = depth <= 200 ? 0 : 40;
+        std::remove(output.c_str());
+        EXPECT_EQ(buildStatic(chain(depth), userDocument("<deep/>")), expected);
+        EXPECT_EQ(printed, expected == 0 ? "" : refused);
+        const std::string defaults = dir.file("deep_default.xml");
+        std::remove(defaults.c_str());
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(pageengine::xsdCreateDefaultXml(schema.c_str(), defaults.c_str(), nullptr), expected);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), expected == 0 ? "" : refused);
+        if (expected == 0) {
+            EXPECT_TRUE(parseFile(defaults));
+        }
+    }
+}
+
 const std::string SIMPLE_TYPES = "<xs:simpleType name=\"DWORD\"><xs:restriction base=\"xs:string\"/></xs:simpleType>"
                                  "<xs:simpleType name=\"WORD\"><xs:restriction base=\"xs:string\"/></xs:simpleType>"
                                  "<xs:simpleType name=\"BYTE\"><xs:restriction base=\"xs:string\"/></xs:simpleType>"
