@@ -377,6 +377,71 @@ TEST_F(XmlRoadRobustness, StampsUnderHostileSchemasResolveOrFailWithADocumentedS
     EXPECT_GT(resolved, 10);
 }
 
+// Schemas whose pages nest one named type in the next, as deep as a reader takes and deeper: every
+// document a builder writes must read back.
+TEST_F(XmlRoadRobustness, DeepTypeChainsBuildReadableDocumentsOrFail) {
+    for (int depth : {2, 50, 200, 254, 255, 256, 257, 300, 1000, 20000}) {
+        SCOPED_TRACE("depth " + std::to_string(depth));
+        std::string types;
+        for (int i = 0; i < depth; ++i)
+            types += "<xs:complexType name=\"T" + std::to_string(i) + "\"><xs:sequence><xs:element name=\"e" +
+                     std::to_string(i) + "\" type=\"T" + std::to_string(i + 1) + "\" minOccurs=\"0\"/>"
+                     "</xs:sequence><xs:attribute name=\"TYPE\" type=\"xs:string\" fixed=\"" +
+                     (i == 0 ? "PAGE" : "DWORD") + "\"/><xs:anyAttribute processContents=\"skip\"/></xs:complexType>";
+        types += "<xs:complexType name=\"T" + std::to_string(depth) + "\"><xs:simpleContent><xs:extension "
+                 "base=\"xs:string\"><xs:attribute name=\"TYPE\" type=\"xs:string\" fixed=\"BIT\"/>"
+                 "</xs:extension></xs:simpleContent></xs:complexType>";
+        const std::string xsd = dir.file("deep.xsd");
+        writeText(xsd, regionSchema("<xs:element name=\"page1\" type=\"T0\" minOccurs=\"0\"/>",
+                                    "<xs:attribute name=\"SchemaVersion\" type=\"xs:string\"/>"
+                                    "<xs:attribute name=\"Product\" type=\"xs:string\"/>",
+                                    types));
+        const std::string userPath = dir.file("deep_user.xml");
+        writeText(userPath, userDocument("<page1 ID=\"0001\"/>", "deep.xsd"));
+        pageengine::XmlDocPtr user = parseFile(userPath);
+        ASSERT_TRUE(user);
+        const std::string defaults = dir.file("deep_default.xml"), complete = dir.file("deep_complete.xml");
+        const std::string dynamicPeppered = dir.file("deep_dynamic.xml"), staticPeppered = dir.file("deep_static.xml");
+        for (const std::string& path : {defaults, complete, dynamicPeppered, staticPeppered})
+            std::remove(path.c_str());
+        ::testing::internal::CaptureStdout();
+        pageengine::resetEngineState();
+        const ZELKOR_STATUS defaultStatus = pageengine::xsdCreateDefaultXml(xsd.c_str(), defaults.c_str(), nullptr);
+        const ZELKOR_STATUS completeStatus =
+            defaultStatus == 0 ? pageengine::comCreateCompleteXml(defaults.c_str(), user.get(), complete.c_str(), nullptr)
+                               : 1;
+        const ZELKOR_STATUS dynamicStatus =
+            completeStatus == 0 ? pageengine::defCreatePepperedXml(xsd.c_str(), complete.c_str(), dynamicPeppered.c_str(), 0)
+                                : 1;
+        pageengine::resetEngineState();
+        const ZELKOR_STATUS staticStatus = pageengine::createPepperedXml(xsd.c_str(), user.get(), staticPeppered.c_str(), 0);
+        ::testing::internal::GetCapturedStdout();
+        const std::pair<ZELKOR_STATUS, std::string> built[] = {
+            {defaultStatus, defaults}, {completeStatus, complete}, {dynamicStatus, dynamicPeppered}, {staticStatus, staticPeppered}};
+        for (const auto& [status, path] : built) {
+            EXPECT_TRUE(statusIn(status, {0, 1, 6, 36, 40, 41})) << path << " status " << status;
+            if (status == 0) {
+                EXPECT_TRUE(parseFile(path) != nullptr) << path << " written but unreadable";
+            }
+        }
+        if (depth <= 200) {
+            EXPECT_EQ(defaultStatus, 0u);
+            EXPECT_EQ(staticStatus, 0u);
+        }
+        // The stamps look the queried field's type up through the whole chain.
+        const std::string queried = dir.file("deep_queried.xml"), resolved = dir.file("deep_resolved.xml");
+        writeText(queried, userDocument("<page1 ID=\"0001\"><e0 QUERY=\"TRUE\"/></page1>", "deep.xsd"));
+        Dice answers(static_cast<uint32_t>(depth));
+        gAnswers = &answers;
+        uint32_t chip = 0;
+        pageengine::resetEngineState();
+        ::testing::internal::CaptureStdout();
+        const ZELKOR_STATUS queryStatus = zelkor_xml2xml(queried.c_str(), xsd.c_str(), resolved.c_str(), answerQuery, &chip);
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(statusIn(queryStatus, {0, 1, 36, 40, 49})) << "xml2xml status " << queryStatus;
+    }
+}
+
 // ---- the schema side: default, complete and peppered documents from hostile schemas ----
 
 TEST_F(XmlRoadRobustness, HostileSchemasBuildDocumentsOrFailWithADocumentedStatus) {
