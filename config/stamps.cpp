@@ -177,18 +177,33 @@ bool acceptable(const std::string& value, const StampType& type) {
     return validateInputLength(value.c_str(), type.code, type.length) == 1;
 }
 
-// The declaration of name at or below holder's element declarations (depth first).
-const xmlNode* declarationBelow(const XsdSchema& schema, const xmlNode* holder, const std::string& name, int depth) {
+// Declarations already searched in vain, with the shallowest depth they were searched from: a schema's
+// types may share each other's content many times over, and searching it again finds nothing new.
+using SearchedDeclarations = std::unordered_map<const xmlNode*, int>;
+
+const xmlNode* declarationBelow(const XsdSchema& schema, const xmlNode* holder, const std::string& name, int depth,
+                                SearchedDeclarations& searched) {
     if (holder == nullptr || depth > 16)
+        return nullptr;
+    if (auto before = searched.find(holder); before != searched.end() && before->second <= depth)
         return nullptr;
     std::vector<xmlNode*> children = xsdChildElements(schema, holder);
     for (const xmlNode* child : children)
         if (xmlProp(child, "name") == name)
             return child;
     for (const xmlNode* child : children)
-        if (const xmlNode* found = declarationBelow(schema, child, name, depth + 1))
+        if (const xmlNode* found = declarationBelow(schema, child, name, depth + 1, searched))
             return found;
+    auto [entry, added] = searched.emplace(holder, depth);
+    if (!added)
+        entry->second = std::min(entry->second, depth);
     return nullptr;
+}
+
+// The declaration of name at or below holder's element declarations (depth first).
+const xmlNode* declarationBelow(const XsdSchema& schema, const xmlNode* holder, const std::string& name) {
+    SearchedDeclarations searched;
+    return declarationBelow(schema, holder, name, 0, searched);
 }
 
 } // namespace
@@ -226,7 +241,7 @@ ZELKOR_STATUS fetchElementfromXsd(const XsdSchema* schema, xmlNode* element, Xsd
             return STATUS_NO_UNIT_PAGE;
     }
     for (const std::string& name : chain)
-        declaration = declarationBelow(*schema, declaration, name, 0);
+        declaration = declarationBelow(*schema, declaration, name);
     if (declaration == nullptr)
         return STATUS_FAILURE;
 

@@ -269,6 +269,33 @@ TEST_F(StampsTest, QueryAsksTheCaller) {
              longestAnswer);
 }
 
+// Types that branch into many children of the next type, searched for a field they reach only by
+// reference: the lookup searches each declaration once and ends at once; the field keeps its own type.
+TEST_F(StampsTest, LookupThroughBranchingTypesEnds) {
+    std::string types;
+    for (int i = 0; i < 20; ++i) {
+        types += "<xs:complexType name=\"T" + std::to_string(i) + "\"><xs:sequence>";
+        for (int b = 0; b < 8; ++b)
+            types += "<xs:element name=\"e" + std::to_string(b) + "\" type=\"T" + std::to_string(i + 1) +
+                     "\" minOccurs=\"0\"/>";
+        types += "<xs:element ref=\"field\" minOccurs=\"0\"/></xs:sequence></xs:complexType>";
+    }
+    types += "<xs:complexType name=\"T20\"/><xs:element name=\"field\" type=\"xs:string\"/>";
+    const std::string xsd = dir.file("branching.xsd");
+    writeText(xsd, regionSchema("<xs:element name=\"page1\" type=\"T0\" minOccurs=\"0\"/>", "", types));
+    const std::string path = dir.file("branching.xml");
+    writeText(path, userDocument("<page1><e0><DWORD QUERY=\"TRUE\">5</DWORD><field QUERY=\"TRUE\">7</field></e0></page1>"));
+    pageengine::XmlDocPtr document = parseFile(path);
+    ASSERT_TRUE(document);
+    gSeen = {};
+    ::testing::internal::CaptureStdout();
+    const ZELKOR_STATUS status = pageengine::searchQueryAttrib(xmlDocGetRootElement(document.get()), document.get(),
+                                                               recordingAnswer, nullptr, xsd.c_str());
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(gSeen.given, "7") << "the field after the DWORD was asked for too";
+}
+
 TEST_F(StampsTest, FetchTheDefinedValue) {
     struct Case {
         const char* what;
