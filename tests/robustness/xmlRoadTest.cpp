@@ -442,6 +442,40 @@ TEST_F(XmlRoadRobustness, DeepTypeChainsBuildReadableDocumentsOrFail) {
     }
 }
 
+// A schema whose types branch into many children of the next type, and a page element the schema reaches
+// by reference only: the stamps' type lookup must end in reasonable time.
+TEST_F(XmlRoadRobustness, BranchingSchemasKeepTheStampLookupBounded) {
+    constexpr int kDepth = 20, kBranches = 8;
+    std::string types;
+    for (int i = 0; i < kDepth; ++i) {
+        types += "<xs:complexType name=\"T" + std::to_string(i) + "\"><xs:sequence>";
+        for (int b = 0; b < kBranches; ++b)
+            types += "<xs:element name=\"e" + std::to_string(b) + "\" type=\"T" + std::to_string(i + 1) +
+                     "\" minOccurs=\"0\"/>";
+        types += "<xs:element ref=\"field\" minOccurs=\"0\"/></xs:sequence><xs:anyAttribute processContents=\"skip\"/>"
+                 "</xs:complexType>";
+    }
+    types += "<xs:complexType name=\"T" + std::to_string(kDepth) + "\"/>"
+             "<xs:element name=\"field\"><xs:complexType><xs:anyAttribute processContents=\"skip\"/></xs:complexType>"
+             "</xs:element>";
+    const std::string xsd = dir.file("branching.xsd");
+    writeText(xsd, regionSchema("<xs:element name=\"page1\" type=\"T0\" minOccurs=\"0\"/>",
+                                "<xs:attribute name=\"SchemaVersion\" type=\"xs:string\"/>"
+                                "<xs:attribute name=\"Product\" type=\"xs:string\"/>",
+                                types));
+    const std::string user = dir.file("branching_user.xml"), output = dir.file("branching_out.xml");
+    writeText(user, userDocument("<page1><e0><field QUERY=\"TRUE\" USE=\"s\"/></e0></page1>", "branching.xsd"));
+    ASSERT_TRUE(xmllintRefuses({user}, xsd).empty()) << "the test document is not valid";
+    Dice answers(1);
+    gAnswers = &answers;
+    uint32_t chip = 0;
+    pageengine::resetEngineState();
+    ::testing::internal::CaptureStdout();
+    const ZELKOR_STATUS status = zelkor_xml2xml(user.c_str(), xsd.c_str(), output.c_str(), answerQuery, &chip);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(statusIn(status, {0, 1, 36, 40, 49})) << "xml2xml status " << status;
+}
+
 // ---- the schema side: default, complete and peppered documents from hostile schemas ----
 
 TEST_F(XmlRoadRobustness, HostileSchemasBuildDocumentsOrFailWithADocumentedStatus) {
