@@ -272,7 +272,9 @@ inline std::string mutateXml(Dice& d, std::string xml) {
             --tagEnd;
         std::string value = hostileValue(d);
         std::replace(value.begin(), value.end(), '"', '\'');
-        xml.insert(tagEnd, " " + attributeName(d) + "=\"" + value + "\"");
+        std::string attribute(" ");
+        attribute.append(attributeName(d)).append("=\"").append(value).append("\"");
+        xml.insert(tagEnd, attribute);
         return xml;
     }
     case 11: { // deep nesting inside an element
