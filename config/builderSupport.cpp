@@ -56,6 +56,11 @@ bool ExpansionGuard::enter(const xmlNode* holder, const std::string& name) {
         userMessage("\nERROR : Type of element \"%s\" contains itself.\n", name.c_str());
         return false;
     }
+    // Past what a reader takes the document could not be read, and the expansion would run out of stack.
+    if (path_.size() >= MAX_DOCUMENT_DEPTH) {
+        userMessage("\nERROR : Elements nest deeper than %u levels.\n", static_cast<unsigned>(MAX_DOCUMENT_DEPTH));
+        return false;
+    }
     path_.push_back(holder);
     return true;
 }

@@ -88,6 +88,12 @@ ZELKOR_STATUS DefaultBuilder::xsdProcessElement(const xmlNode* node, xmlNode* pa
         userMessage("\nERROR : Type \"%s\" contains itself.\n", type->c_str());
         return STATUS_INVALID_XML;
     }
+    // Named types nested in each other past what a reader takes: the document could not be read, and
+    // the expansion would run out of stack first.
+    if (named != nullptr && expanding_.size() >= MAX_DOCUMENT_DEPTH) {
+        userMessage("\nERROR : Elements nest deeper than %u levels.\n", static_cast<unsigned>(MAX_DOCUMENT_DEPTH));
+        return STATUS_INVALID_XML;
+    }
 
     const uint64_t outer = enclosing_;
     enclosing_ = outer * *count;

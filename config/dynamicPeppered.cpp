@@ -120,6 +120,14 @@ bool DynamicBuilder::defSetContentFromXml(const xmlNode* field, xmlNode* out) {
 
 xmlNode* DynamicBuilder::defCreateDynamicElement(const xmlNode* field, const xmlNode* declaration) {
     std::string type = elementType(declaration);
+    // The field's element is named by its type: a type that is no XML name, or one longer than any name a
+    // reader takes, would make the document unreadable.
+    if (type.size() > MAX_NAME_LENGTH || xmlValidateName(xmlStr(type.c_str()), 0) != 0) {
+        userMessage("\nERROR : Invalid TYPE \"%s\" for element \"%s\".\n", cutName(type).c_str(),
+                    charStr(field->name));
+        failed_ = true;
+        return nullptr;
+    }
     xmlNode* element = xmlNewDocNode(output_, nullptr, xmlStr(type.c_str()), nullptr);
     if (element == nullptr)
         return nullptr;

@@ -2,8 +2,10 @@
 
 #include "config/builderSupport.h"
 #include "config/engineState.h"
+#include "config/mfgRegion.h"
 #include "config/pageRecords.h"
 #include "config/valueConversion.h"
+#include "config/xmlRaii.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -175,18 +177,33 @@ bool acceptable(const std::string& value, const StampType& type) {
     return validateInputLength(value.c_str(), type.code, type.length) == 1;
 }
 
-// The declaration of name at or below holder's element declarations (depth first).
-const xmlNode* declarationBelow(const XsdSchema& schema, const xmlNode* holder, const std::string& name, int depth) {
+// Declarations already searched in vain, with the shallowest depth they were searched from: a schema's
+// types may share each other's content many times over, and searching it again finds nothing new.
+using SearchedDeclarations = std::unordered_map<const xmlNode*, int>;
+
+const xmlNode* declarationBelow(const XsdSchema& schema, const xmlNode* holder, const std::string& name, int depth,
+                                SearchedDeclarations& searched) {
     if (holder == nullptr || depth > 16)
+        return nullptr;
+    if (auto before = searched.find(holder); before != searched.end() && before->second <= depth)
         return nullptr;
     std::vector<xmlNode*> children = xsdChildElements(schema, holder);
     for (const xmlNode* child : children)
         if (xmlProp(child, "name") == name)
             return child;
     for (const xmlNode* child : children)
-        if (const xmlNode* found = declarationBelow(schema, child, name, depth + 1))
+        if (const xmlNode* found = declarationBelow(schema, child, name, depth + 1, searched))
             return found;
+    auto [entry, added] = searched.emplace(holder, depth);
+    if (!added)
+        entry->second = std::min(entry->second, depth);
     return nullptr;
+}
+
+// The declaration of name at or below holder's element declarations (depth first).
+const xmlNode* declarationBelow(const XsdSchema& schema, const xmlNode* holder, const std::string& name) {
+    SearchedDeclarations searched;
+    return declarationBelow(schema, holder, name, 0, searched);
 }
 
 } // namespace
@@ -224,7 +241,7 @@ ZELKOR_STATUS fetchElementfromXsd(const XsdSchema* schema, xmlNode* element, Xsd
             return STATUS_NO_UNIT_PAGE;
     }
     for (const std::string& name : chain)
-        declaration = declarationBelow(*schema, declaration, name, 0);
+        declaration = declarationBelow(*schema, declaration, name);
     if (declaration == nullptr)
         return STATUS_FAILURE;
 
@@ -441,6 +458,13 @@ ZELKOR_STATUS searchQueryAttrib(xmlNode* first, xmlDoc* document, QUERY_VALUE_CA
                 state.gBoolFormatDecimalFound = false;
                 return true;
             }
+            // A field longer than a page can hold has no value to ask for; its buffer would be sized by
+            // the document alone.
+            if (type.length > MFG_PAGE_DATA_MAX) {
+                state.gBoolFormatDecimalFound = false;
+                status = misuse("QUERY", place);
+                return false;
+            }
             const std::size_t size = queryValueBufferSize(type.length);
             char* buffer = static_cast<char*>(std::calloc(size, 1));
             if (buffer == nullptr) {
@@ -459,7 +483,8 @@ ZELKOR_STATUS searchQueryAttrib(xmlNode* first, xmlDoc* document, QUERY_VALUE_CA
             }
             if (isNumberCode(type.code))
                 value = withoutHexPrefix(value);
-            if (!acceptable(value, type)) {
+            // The caller's text becomes the element's content: it must be text the document can carry.
+            if (!acceptable(value, type) || !xmlCanCarry(value)) {
                 state.gBoolFormatDecimalFound = false;
                 status = STATUS_QUERY_INVALID;
                 return false;

@@ -29,7 +29,7 @@ class StaticBuilder {
     ZELKOR_STATUS processChoice(const xmlNode* choice, const xmlNode* user, xmlNode* parent);
     ZELKOR_STATUS processDeclaration(const xmlNode* declaration, const std::vector<const xmlNode*>& matches,
                                      xmlNode* parent);
-    void processXmlAttribute(const xmlNode* holder, xmlNode* element, const std::string& name);
+    ZELKOR_STATUS processXmlAttribute(const xmlNode* holder, xmlNode* element, const std::string& name);
 
     const XsdSchema& schema_;
     xmlDoc* output_;
@@ -64,9 +64,16 @@ const xmlNode* occurrence(const std::vector<const xmlNode*>& matches, uint64_t i
     return index < matches.size() ? matches[index] : nullptr;
 }
 
-void StaticBuilder::processXmlAttribute(const xmlNode* holder, xmlNode* element, const std::string& name) {
+ZELKOR_STATUS StaticBuilder::processXmlAttribute(const xmlNode* holder, xmlNode* element, const std::string& name) {
     for (const XsdAttribute& attribute : xsdAttributes(holder)) {
         if (attribute.name == "TYPE") {
+            // The field's element is named by it: a value that is no XML name, or one longer than any name a
+            // reader takes, would make the document unreadable.
+            if (attribute.value.size() > MAX_NAME_LENGTH || xmlValidateName(xmlStr(attribute.value.c_str()), 0) != 0) {
+                userMessage("\nERROR : Invalid TYPE \"%s\" for element \"%s\".\n", cutName(attribute.value).c_str(),
+                            name.c_str());
+                return STATUS_INVALID_XML;
+            }
             xmlNodeSetName(element, xmlStr(attribute.value.c_str()));
         } else if (attribute.name == "ID" && pageId_) {
             xmlSetProp(element, xmlStr("ID"), xmlStr(pageId_->c_str()));
@@ -80,6 +87,7 @@ void StaticBuilder::processXmlAttribute(const xmlNode* holder, xmlNode* element,
             xmlSetProp(element, xmlStr(attribute.name.c_str()), xmlStr(attribute.value.c_str()));
         }
     }
+    return STATUS_OK;
 }
 
 ZELKOR_STATUS StaticBuilder::processXmlElement(const xmlNode* declaration, const xmlNode* user, xmlNode* parent,
@@ -121,7 +129,7 @@ ZELKOR_STATUS StaticBuilder::processXmlElement(const xmlNode* declaration, const
         return STATUS_INVALID_XML;
     ZELKOR_STATUS status = processChildNode(holder, user, element);
     if (status == STATUS_OK)
-        processXmlAttribute(holder, element, name);
+        status = processXmlAttribute(holder, element, name);
     if (holder != declaration)
         guard_.leave();
     return status;

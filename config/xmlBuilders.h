@@ -26,8 +26,9 @@
 namespace pageengine {
 
 // Default document of a schema. 0; 5 null name; 52, 53, 58 schema lookup; 1 output not creatable;
-// 36 the schema declares no global element or no MANUFACTURING; 40 a type that contains itself or a
-// maxOccurs above 65531; 41 the schema does not parse or the document cannot be saved; 6 out of memory.
+// 36 the schema declares no global element or no MANUFACTURING; 40 a type that contains itself, types
+// nested deeper than a document can hold (MAX_DOCUMENT_DEPTH), or a maxOccurs above 65531; 41 the schema
+// does not parse or the document cannot be saved; 6 out of memory.
 ZELKOR_STATUS xsdCreateDefaultXml(const char* xsdName, const char* outName, void* unused);
 
 // Peppered document of static pages from the user's document and the XSD. 0; 5; 52, 53, 58; 41 schema

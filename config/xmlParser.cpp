@@ -267,18 +267,11 @@ ZELKOR_STATUS parsePages(const char* path, const char* rootCheckSwitch, void* co
 
 // Text read back from a page must be text an XML document can carry: UTF-8 without control characters
 // other than tab, line feed and carriage return. Erased (0xFF) or binary bytes would read back changed.
-bool xmlCarriable(const std::string& text) {
-    for (unsigned char c : text)
-        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
-            return false;
-    return xmlCheckUTF8(xmlStr(text.c_str())) != 0;
-}
-
 ZELKOR_STATUS readCarriableField(const PAGE_DATA_NODE& field, PageReader& reader, std::string_view pageName,
                                  std::optional<std::string>& text) {
     if (ZELKOR_STATUS status = reader.readField(field, text); status != STATUS_OK)
         return status;
-    if (text && !xmlCarriable(*text)) {
+    if (text && !xmlCanCarry(*text)) {
         userMessage("\nERROR : Invalid content for element \"%s\" in page \"%.*s\".\n\n", field.name.c_str(),
                     static_cast<int>(pageName.size()), pageName.data());
         return STATUS_INVALID_XML;

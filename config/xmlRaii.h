@@ -6,6 +6,8 @@
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -75,6 +77,48 @@ inline bool hasElementChild(const xmlNode* node) {
         if (isElement(child))
             return true;
     return false;
+}
+
+// Whether a text can be an element's content: well-formed UTF-8 (shortest forms, no surrogates, nothing
+// above U+10FFFF) of characters XML allows (no control characters but tab, line feed and carriage return;
+// not U+FFFE or U+FFFF). A text that fails would make the saved document unreadable.
+inline bool xmlCanCarry(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 1;
+        uint32_t c = lead;
+        if (lead >= 0x80) {
+            if (lead >= 0xC2 && lead <= 0xDF) {
+                length = 2;
+                c = lead & 0x1F;
+            } else if (lead >= 0xE0 && lead <= 0xEF) {
+                length = 3;
+                c = lead & 0x0F;
+            } else if (lead >= 0xF0 && lead <= 0xF4) {
+                length = 4;
+                c = lead & 0x07;
+            } else {
+                return false;
+            }
+            if (text.size() - i < length)
+                return false;
+            for (std::size_t k = 1; k < length; ++k) {
+                const unsigned char next = static_cast<unsigned char>(text[i + k]);
+                if ((next & 0xC0) != 0x80)
+                    return false;
+                c = (c << 6) | (next & 0x3F);
+            }
+            const uint32_t shortest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+            if (c < shortest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+                return false;
+        }
+        const bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+                             (c >= 0xE000 && c <= 0xFFFD) || c >= 0x10000;
+        if (!allowed)
+            return false;
+        i += length;
+    }
+    return true;
 }
 
 // Replaces an element's content by a text, encoding the characters XML reserves.

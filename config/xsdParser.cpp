@@ -1,11 +1,13 @@
 #include "config/xsdParser.h"
 
+#include "config/engineState.h"
 #include "config/pageRecords.h"
 #include "core/supportFiles.h"
 
 #include <libxml/hash.h>
 #include <libxml/schemasInternals.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -258,7 +260,39 @@ ZELKOR_STATUS createOutputFile(const char* name) {
     return std::fclose(file) == 0 ? 0 : 1;
 }
 
+// Levels of element nesting in a document, the root being 1.
+std::size_t elementDepth(const xmlDoc* document) {
+    std::size_t deepest = 0, depth = 0;
+    const xmlNode* node = document != nullptr ? document->children : nullptr;
+    while (node != nullptr) {
+        if (node->type == XML_ELEMENT_NODE) {
+            ++depth;
+            deepest = std::max(deepest, depth);
+            if (node->children != nullptr) {
+                node = node->children;
+                continue;
+            }
+            --depth;
+        }
+        while (node != nullptr && node->next == nullptr) {
+            node = node->parent;
+            if (node == nullptr || node->type != XML_ELEMENT_NODE)
+                node = nullptr;
+            else
+                --depth;
+        }
+        if (node != nullptr)
+            node = node->next;
+    }
+    return deepest;
+}
+
 ZELKOR_STATUS saveDocument(xmlDoc* document, const char* name) {
+    // A document nested deeper than a reader takes would be written, and then refused by every step after.
+    if (elementDepth(document) > MAX_DOCUMENT_DEPTH) {
+        userMessage("\nERROR : Elements nest deeper than %u levels.\n", static_cast<unsigned>(MAX_DOCUMENT_DEPTH));
+        return STATUS_INVALID_XML;
+    }
     // Serialised in memory and written here, so that a failing write or close is seen.
     xmlChar* text = nullptr;
     int size = 0;

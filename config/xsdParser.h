@@ -12,6 +12,7 @@
 
 #include <libxml/xmlschemas.h>
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -109,7 +110,12 @@ ZELKOR_STATUS resolveSchemaPath(const char* name, std::string& path);
 // Creates (and closes) an output file, printing "Unable to open file :%s\n" when it cannot; 0 or 1.
 ZELKOR_STATUS createOutputFile(const char* name);
 
-// Saves a document; 0, or 41 when libxml2 reports a failure.
+// Levels of element nesting a saved document may have (the root is level 1): libxml2 reads no deeper.
+inline constexpr std::size_t MAX_DOCUMENT_DEPTH = 256;
+std::size_t elementDepth(const xmlDoc* document);
+
+// Saves a document; 0, 40 when its elements nest deeper than MAX_DOCUMENT_DEPTH (printed), or 41 when
+// libxml2 reports a failure.
 ZELKOR_STATUS saveDocument(xmlDoc* document, const char* name);
 
 // The root MANUFACTURING with the schema-instance namespace and xsi:noNamespaceSchemaLocation.

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+#include <sys/stat.h>
+
 namespace {
 
 void lookupLog(const SupportLookupTexts& texts, const char* function, uint32_t level, const char* format, ...) {
@@ -18,6 +20,11 @@ void lookupLog(const SupportLookupTexts& texts, const char* function, uint32_t l
     va_end(args);
     zelkor_messageLog(texts.module, texts.function != nullptr ? texts.function : function, texts.type, level, 1,
                       "%s", line);
+}
+
+bool isDirectory(const char* path) {
+    struct stat info {};
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 } // namespace
@@ -68,7 +75,8 @@ ZELKOR_STATUS lookupSupportFile(const char* name, const SupportLookupTexts& text
     if (separator)
         joined.push_back('/');
     joined.append(file);
-    if (!fileReadable(joined.c_str())) {
+    // The joined path must name a file: an empty name, "." or ".." leave it at a directory.
+    if (!fileReadable(joined.c_str()) || isDirectory(joined.c_str())) {
         for (const char* line : texts.notFound)
             lookupLog(texts, function, ZELKOR_LOG_ERROR, line, name != nullptr ? name : "", directory);
         return SUPPORT_NOT_FOUND;

@@ -171,6 +171,13 @@ TEST_F(BinaryToXmlTest, TextThatXmlCannotCarryIsRefused) {
         {"erased bytes", 0x0101, {0xFF, 0xFF, 0xFF, 0xFF}, 40, charRefused},
         {"a control character", 0x0101, {'a', 0x01, 'b', 0x00}, 40, charRefused},
         {"UTF-8 text", 0x0101, {0xC3, 0xA9, 'e', 0x00}, 0, ""},
+        // Well-formed UTF-8 byte patterns of what is no XML character, or no character at all.
+        {"an encoded surrogate", 0x0101, {0xED, 0xA0, 0x80, 0x00}, 40, charRefused},
+        {"U+FFFE", 0x0101, {0xEF, 0xBF, 0xBE, 0x00}, 40, charRefused},
+        {"an overlong letter", 0x0101, {0xC1, 0x81, 0x00, 0x00}, 40, charRefused},
+        {"an overlong NUL", 0x0101, {0xE0, 0x80, 0x80, 0x00}, 40, charRefused},
+        {"above U+10FFFF", 0x0101, {0xF4, 0x90, 0x80, 0x80}, 40, charRefused},
+        {"a four-byte character", 0x0101, {0xF0, 0x9F, 0x98, 0x80}, 0, ""},
         {"plain text", 0x0101, {'a', 'b', ' ', 0x00}, 0, ""},
         {"a wide control character", 0x0102, {0x01, 0x00, 0x00, 0x00}, 40, wideRefused},
         {"a wide letter", 0x0102, {'h', 0x00, 0x00, 0x00}, 0, ""},

@@ -132,6 +132,15 @@ TEST_F(BuilderTest, StaticBuilderCases) {
         {"PAGE copied unchanged", regionSchema("<xs:element name=\"p\" type=\"decType\"/>", ROOT_ATTRIBUTES, decimal),
          userDocument("<PAGE NAME=\"x\" ID=\"1\"><DWORD NAME=\"d\" LENGTH=\"1\">A&amp;B</DWORD></PAGE><unknown/>"), 0, "",
          "<PAGE NAME=\"x\" ID=\"1\"><DWORD NAME=\"d\" LENGTH=\"1\">A&amp;B</DWORD></PAGE>"},
+        {"a TYPE that is no XML name",
+         regionSchema("<xs:element name=\"p\" type=\"oddType\"/>", ROOT_ATTRIBUTES,
+                      pageType("oddType", "<xs:sequence>" + leaf("w", "4294967296", "1") + "</xs:sequence>")),
+         userDocument("<p><w>1</w></p>"), 40, "\nERROR : Invalid TYPE \"4294967296\" for element \"w\".\n", ""},
+        {"a TYPE longer than a reader takes as a name",
+         regionSchema("<xs:element name=\"p\" type=\"longType\"/>", ROOT_ATTRIBUTES,
+                      pageType("longType", "<xs:sequence>" + leaf("w", std::string(60000, 'A'), "1") + "</xs:sequence>")),
+         userDocument("<p><w>1</w></p>"), 40,
+         "\nERROR : Invalid TYPE \"" + std::string(511, 'A') + "\" for element \"w\".\n", ""},
         {"no MANUFACTURING in the user document", regionSchema("<xs:element name=\"p\" type=\"decType\"/>", ROOT_ATTRIBUTES, decimal),
          "<OTHER/>", 1, "", ""},
         {"no MANUFACTURING in the schema",
@@ -329,6 +338,36 @@ std::string fixedAttribute(const std::string& name, const std::string& value) {
     return "<xs:attribute name=\"" + name + "\" type=\"xs:string\" fixed=\"" + value + "\"/>";
 }
 
+// Named types nested in each other: as deep as a reader takes the documents are built; deeper, the
+// builders refuse before the expansion runs out of stack.
+TEST_F(BuilderTest, TypeChainsDeeperThanAReaderTakesAreRefused) {
+    auto chain = [](int depth) {
+        std::string types;
+        for (int i = 0; i < depth; ++i)
+            types += "<xs:complexType name=\"T" + std::to_string(i) + "\"><xs:sequence><xs:element name=\"e" +
+                     std::to_string(i) + "\" type=\"T" + std::to_string(i + 1) + "\" minOccurs=\"0\"/></xs:sequence>" +
+                     fixedAttribute("TYPE", i == 0 ? "PAGE" : "DWORD") + "</xs:complexType>";
+        types += "<xs:simpleType name=\"T" + std::to_string(depth) + "\"><xs:restriction base=\"xs:string\"/></xs:simpleType>";
+        return regionSchema("<xs:element name=\"deep\" type=\"T0\" minOccurs=\"0\"/>", ROOT_ATTRIBUTES, types);
+    };
+    const std::string refused = "\nERROR : Elements nest deeper than 256 levels.\n";
+    for (int depth : {200, 300, 20000}) {
+        SCOPED_TRACE("depth " + std::to_string(depth));
+        const ZELKOR_STATUS expected = depth <= 200 ? 0 : 40;
+        std::remove(output.c_str());
+        EXPECT_EQ(buildStatic(chain(depth), userDocument("<deep/>")), expected);
+        EXPECT_EQ(printed, expected == 0 ? "" : refused);
+        const std::string defaults = dir.file("deep_default.xml");
+        std::remove(defaults.c_str());
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(pageengine::xsdCreateDefaultXml(schema.c_str(), defaults.c_str(), nullptr), expected);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), expected == 0 ? "" : refused);
+        if (expected == 0) {
+            EXPECT_TRUE(parseFile(defaults));
+        }
+    }
+}
+
 const std::string SIMPLE_TYPES = "<xs:simpleType name=\"DWORD\"><xs:restriction base=\"xs:string\"/></xs:simpleType>"
                                  "<xs:simpleType name=\"WORD\"><xs:restriction base=\"xs:string\"/></xs:simpleType>"
                                  "<xs:simpleType name=\"BYTE\"><xs:restriction base=\"xs:string\"/></xs:simpleType>"
@@ -357,6 +396,7 @@ const std::string DYNAMIC_XSD = regionSchema(
             based("x1", "BYTE") + based("x2", "BYTE") + based("x3", "DWORD", fixedAttribute("LENGTH", "4")) +
             "</xs:sequence></xs:complexType></xs:element>" + based("dec", "WORD") +
             based("typed", "xs:string", fixedAttribute("TYPE", "DWORD") + fixedAttribute("LENGTH", "2")) +
+            based("odd", "xs:string", fixedAttribute("TYPE", "1 &lt;DWORD&gt;")) +
             "</xs:sequence><xs:attribute name=\"TYPE\" type=\"xs:string\" fixed=\"PAGE\"/>"
             "<xs:attribute name=\"ID\" type=\"xs:string\" default=\"0001\"/></xs:complexType>");
 
@@ -389,6 +429,8 @@ TEST(DynamicPepperedTest, PagesAndFieldsFromTheSchema) {
         {"decimal with a letter", userDocument("<dyn><dec FORMAT=\"dec\">25x</dec></dyn>"), 40, invalid, ""},
         {"decimal above 32 bits", userDocument("<dyn><dec FORMAT=\"DEC\">4294967296</dec></dyn>"), 40,
          "\nINFO  : Maximum value supported for Decimal format is 4294967295(i.e. 0XFFFFFFFF).\n" + invalid, ""},
+        {"a TYPE that is no XML name", userDocument("<dyn><odd>1</odd></dyn>"), 40,
+         "\nERROR : Invalid TYPE \"1 <DWORD>\" for element \"odd\".\n", ""},
         {"a type containing itself", userDocument("<loop><again><again><again/></again></again></loop>"), 40,
          "\nERROR : Type of element \"again\" contains itself.\n", ""},
         {"the page's own ID ends the schema's page attributes",

@@ -202,6 +202,12 @@ ZELKOR_STATUS invalidAnswer(void*, char** value, const char*, uint32_t) {
     std::strcpy(*value, "xyz");
     return 0;
 }
+// Answers a text in a form no document can carry: an encoded surrogate, then a control character.
+int gUncarriable = 0;
+ZELKOR_STATUS uncarriableAnswer(void*, char** value, const char*, uint32_t) {
+    std::strcpy(*value, gUncarriable++ % 2 == 0 ? "a\xED\xA0\x80" : "a\x01");
+    return 0;
+}
 
 TEST_F(StampsTest, QueryAsksTheCaller) {
     runTable(*this, Resolution::Query,
@@ -245,8 +251,49 @@ TEST_F(StampsTest, QueryAsksTheCaller) {
               {"container without NAME", peppered("<DWORD QUERY=\"TRUE\"><BIT NAME=\"b\">1</BIT></DWORD>"), 40,
                "\nERROR: Invalid utilization of \"QUERY\" attribute in page \"p\".\n", ""},
               {"a PAGE without NAME", userDocument("<PAGE ID=\"FF10\"><DWORD NAME=\"x\" QUERY=\"TRUE\"/></PAGE>"), 40,
-               "\nERROR: Invalid utilization of \"QUERY\" attribute for element \"x\".\n", ""}},
+               "\nERROR: Invalid utilization of \"QUERY\" attribute for element \"x\".\n", ""},
+              // Not asked at all: no page holds the field, and its buffer would be sized by the document.
+              {"a LENGTH no page holds", peppered("<DWORD NAME=\"x\" LENGTH=\"4294967295\" QUERY=\"TRUE\"/>"), 40,
+               "\nERROR: Invalid utilization of \"QUERY\" attribute for element \"x\" in page \"p\".\n", ""},
+              {"a text one byte longer than a page", peppered("<CHAR NAME=\"x\" LENGTH=\"65529\" QUERY=\"TRUE\"/>"), 40,
+               "\nERROR: Invalid utilization of \"QUERY\" attribute for element \"x\" in page \"p\".\n", ""}},
              invalidAnswer);
+    runTable(*this, Resolution::Query,
+             {{"an encoded surrogate", peppered("<CHAR NAME=\"x\" LENGTH=\"8\" QUERY=\"TRUE\"/>"), 49, "", ""},
+              {"a control character", peppered("<CHAR NAME=\"x\" LENGTH=\"8\" QUERY=\"TRUE\"/>"), 49, "", ""}},
+             uncarriableAnswer);
+    runTable(*this, Resolution::Query,
+             {{"a text as long as a page holds", peppered("<CHAR NAME=\"x\" LENGTH=\"65528\" QUERY=\"TRUE\"/>"), 0, "",
+               "<PAGE NAME=\"p\" ID=\"FF10\"><CHAR NAME=\"x\" LENGTH=\"65528\" QUERY=\"FALSE\">" +
+                   std::string(65528, 'c') + "</CHAR></PAGE>"}},
+             longestAnswer);
+}
+
+// Types that branch into many children of the next type, searched for a field they reach only by
+// reference: the lookup searches each declaration once and ends at once; the field keeps its own type.
+TEST_F(StampsTest, LookupThroughBranchingTypesEnds) {
+    std::string types;
+    for (int i = 0; i < 20; ++i) {
+        types += "<xs:complexType name=\"T" + std::to_string(i) + "\"><xs:sequence>";
+        for (int b = 0; b < 8; ++b)
+            types += "<xs:element name=\"e" + std::to_string(b) + "\" type=\"T" + std::to_string(i + 1) +
+                     "\" minOccurs=\"0\"/>";
+        types += "<xs:element ref=\"field\" minOccurs=\"0\"/></xs:sequence></xs:complexType>";
+    }
+    types += "<xs:complexType name=\"T20\"/><xs:element name=\"field\" type=\"xs:string\"/>";
+    const std::string xsd = dir.file("branching.xsd");
+    writeText(xsd, regionSchema("<xs:element name=\"page1\" type=\"T0\" minOccurs=\"0\"/>", "", types));
+    const std::string path = dir.file("branching.xml");
+    writeText(path, userDocument("<page1><e0><DWORD QUERY=\"TRUE\">5</DWORD><field QUERY=\"TRUE\">7</field></e0></page1>"));
+    pageengine::XmlDocPtr document = parseFile(path);
+    ASSERT_TRUE(document);
+    gSeen = {};
+    ::testing::internal::CaptureStdout();
+    const ZELKOR_STATUS status = pageengine::searchQueryAttrib(xmlDocGetRootElement(document.get()), document.get(),
+                                                               recordingAnswer, nullptr, xsd.c_str());
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(gSeen.given, "7") << "the field after the DWORD was asked for too";
 }
 
 TEST_F(StampsTest, FetchTheDefinedValue) {

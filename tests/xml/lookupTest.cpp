@@ -61,6 +61,10 @@ INSTANTIATE_TEST_SUITE_P(
                       RetrieveCase{"Colon", "c:x.xsd", "support", 53, ""},
                       // A name with a directory part is refused before the variable is looked at.
                       RetrieveCase{"SlashWithoutVariable", "support/x.xsd", kNoSupport, 53, ""},
+                      // A name that leaves the joined path at a directory finds no file.
+                      RetrieveCase{"EmptyName", "", "support", 53, ""},
+                      RetrieveCase{"DotName", ".", "support", 53, ""},
+                      RetrieveCase{"DotDotName", "..", "support/", 53, ""},
                       RetrieveCase{"VariableTooLong", "x.xsd", "/" + std::string(4994, 'd'), 58, ""},
                       RetrieveCase{"VariableJustFits", "x.xsd", "/" + std::string(4992, 'd'), 53, ""}),
     [](const auto& info) { return std::string(info.param.what); });
