@@ -26,6 +26,17 @@ class ZelkorOpenSerialTest : public SerialExpanderTest {
         gSharedVars.smartCliBusy = 0;
         SerialExpanderTest::TearDown();
     }
+    // zelkor_open on the interface against a serial expander running the program over the scenario's
+    // model; the expander list it hands out, or null.
+    ZELKOR_STATUS openOn(const char* scenario, SerialProgram program, uint32_t interface,
+                         ZELKOR_EXPANDER_LIST** expanders) {
+        SerialSetup setup;
+        setup.start = program;
+        start(scenario, setup);
+        *expanders = nullptr;
+        const std::string path = serial_->path();
+        return zelkor_open(interface, reinterpret_cast<uintptr_t>(path.c_str()), &handle_, nullptr, expanders);
+    }
     ZELKOR_INSTANCE* handle_ = nullptr;
 };
 
@@ -47,13 +58,8 @@ TEST_F(ZelkorOpenSerialTest, OpensOnEachInterfaceAndListsTheFlashRegions) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SerialSetup setup;
-        setup.start = c.program;
-        start(c.scenario, setup);
         ZELKOR_EXPANDER_LIST* expanders = nullptr;
-        const std::string path = serial_->path();
-        const ZELKOR_STATUS status =
-            zelkor_open(c.interface, reinterpret_cast<uintptr_t>(path.c_str()), &handle_, nullptr, &expanders);
+        const ZELKOR_STATUS status = openOn(c.scenario, c.program, c.interface, &expanders);
         EXPECT_TRUE(status == 0 || status == 26 || status == 32) << status;
         ASSERT_NE(handle_, nullptr);
         ASSERT_NE(expanders, nullptr);
@@ -101,13 +107,8 @@ TEST_F(ZelkorOpenSerialTest, PartitionEraseGoesThroughTheFlashEngine) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SerialSetup setup;
-        setup.start = c.program;
-        start(c.scenario, setup);
         ZELKOR_EXPANDER_LIST* expanders = nullptr;
-        const std::string path = serial_->path();
-        const ZELKOR_STATUS opened =
-            zelkor_open(ZELKOR_INTERFACE_COM, reinterpret_cast<uintptr_t>(path.c_str()), &handle_, nullptr, &expanders);
+        const ZELKOR_STATUS opened = openOn(c.scenario, c.program, ZELKOR_INTERFACE_COM, &expanders);
         ASSERT_TRUE(opened == 0 || opened == 26 || opened == 32) << opened;
         ZELKOR_REGION_LIST* regions = nullptr;
         ASSERT_EQ(zelkor_getRegions(handle_, &regions), 0U);

@@ -4,6 +4,7 @@
 // exchange ends with one of its documented statuses, never writes past the caller's length, delivers
 // data only when it all arrived, and ends within a bounded number of waits (the sleep seam; no real
 // waits) and of requests sent. A failure names its seed and shows the stream.
+#include "console/ReplyMutator.h"
 #include "tcpFixture.h"
 
 #include <algorithm>
@@ -20,17 +21,7 @@ constexpr uint8_t kGuard = 0xEE;
 constexpr size_t kGuardBytes = 64;
 constexpr size_t kRequest = sizeof(TCP_REQUEST_HEADER);
 
-std::string dump(const Bytes& bytes, size_t limit = 400) {
-    std::string out;
-    char cell[4];
-    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
-        std::snprintf(cell, sizeof cell, "%02x ", bytes[i]);
-        out += cell;
-    }
-    if (bytes.size() > limit)
-        out += "... (" + std::to_string(bytes.size()) + " bytes)";
-    return out;
-}
+std::string dump(const Bytes& bytes) { return zsim::hexDump(bytes, 400); }
 
 Bytes payload(size_t size, uint32_t seed) {
     Bytes data(size);
