@@ -5,6 +5,7 @@
 
 #include "config/engineState.h"
 #include "config/mfgRegion.h"
+#include "config/pageRecords.h"
 #include "config/xmlParser.h"
 #include "core/zelkor.h"
 
@@ -20,6 +21,18 @@
 #include <unistd.h>
 
 namespace configtest {
+
+// A leaf node of a type as the field walk prepares it before its value is converted.
+inline pageengine::PAGE_DATA_NODE field(pageengine::FieldType type, uint32_t count, const char* name = "f") {
+    const pageengine::DataTypeInfo& info = pageengine::dataTypeInfo(type);
+    pageengine::PAGE_DATA_NODE node;
+    node.type = type;
+    node.width = info.width;
+    node.writeMode = info.writeMode;
+    node.count = count;
+    node.name = name;
+    return node;
+}
 
 inline std::string fixture(const std::string& name) {
     return std::string(CONFIG_FIXTURES) + "/" + name;

@@ -21,17 +21,6 @@ std::string testName(std::string name) {
     return name;
 }
 
-// A leaf node of a type as the field walk prepares it before its value is converted.
-PAGE_DATA_NODE field(FieldType type, uint32_t count, const char* name = "f") {
-    const DataTypeInfo& info = dataTypeInfo(type);
-    PAGE_DATA_NODE node;
-    node.type = type;
-    node.width = info.width;
-    node.writeMode = info.writeMode;
-    node.count = count;
-    node.name = name;
-    return node;
-}
 
 std::vector<uint8_t> written(const PAGE_DATA_NODE& node) {
     FILE* file = std::tmpfile();

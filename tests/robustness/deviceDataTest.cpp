@@ -6,6 +6,7 @@
 // the handle closed; the checks are those that hold for any device: a known status, terminated text
 // fields, a cached Ethernet page that fits its cache, flash regions inside the flash and no write to the
 // device other than the revision probe's. A failure names the seed and shows the scenario.
+#include "dice.h"
 #include "ial/sasCommands.h"
 #include "ial/zelkorIalSas.h"
 #include "osal/osalTime.h"
@@ -61,28 +62,7 @@ void PrintTo(const Family& f, std::ostream* os) {
 
 // ---- random scenario text ----
 
-class Dice {
-  public:
-    explicit Dice(uint32_t seed) : rng_(seed) {}
-    uint32_t below(uint32_t n) { return n == 0 ? 0 : static_cast<uint32_t>(rng_() % n); }
-    bool chance(uint32_t percent) { return below(100) < percent; }
-    uint32_t word() { return static_cast<uint32_t>(rng_()); }
-    // Half the time one of the edge values, else a uniform value up to max.
-    uint32_t pick(std::initializer_list<uint32_t> edges, uint32_t max) {
-        if (chance(50))
-            return *(edges.begin() + below(static_cast<uint32_t>(edges.size())));
-        return max == UINT32_MAX ? word() : below(max + 1);
-    }
-    std::vector<uint8_t> bytes(size_t n) {
-        std::vector<uint8_t> out(n);
-        for (auto& b : out)
-            b = static_cast<uint8_t>(rng_());
-        return out;
-    }
-
-  private:
-    std::mt19937 rng_;
-};
+using robust::Dice;
 
 std::string hex(const std::vector<uint8_t>& bytes) {
     std::string text;

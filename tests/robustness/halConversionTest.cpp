@@ -153,7 +153,7 @@ TEST_P(HalConversionRobustness, HostileImagesToXml) {
     for (int i = 0; i < 150 && !HasFailure(); ++i) {
         const uint32_t seed = f.seedBase + 0x8000u + static_cast<uint32_t>(i);
         Dice d(seed);
-        std::string bytes = d.chance(5) ? d.bytes(d.below(100)) : mutateImage(d, valid);
+        std::string bytes = d.chance(5) ? d.text(d.below(100)) : mutateImage(d, valid);
         const std::string hostile = dir.file("hostile.bin"), output = dir.file("out_" + std::to_string(i) + ".xml");
         writeText(hostile, bytes);
         SCOPED_TRACE("seed " + hexNumber(seed) + ", image:\n" + shown(bytes));

@@ -48,7 +48,7 @@ TEST_F(PageEngineRobustness, PepperedDocumentsParseOrFailWithADocumentedStatus) 
     for (int i = 0; i < kCases && !HasFailure(); ++i) {
         const uint32_t seed = 0x9E990000u + static_cast<uint32_t>(i);
         Dice d(seed);
-        const std::string text = d.chance(5) ? d.bytes(d.below(400)) : hostileXml(d, d.oneOf(texts));
+        const std::string text = d.chance(5) ? d.text(d.below(400)) : hostileXml(d, d.oneOf(texts));
         const bool unit = d.chance(10), general = !unit && d.chance(10);
         const char* rootSwitch = d.chance(10) ? "skip" : nullptr;
         SCOPED_TRACE("seed " + hexNumber(seed) + (unit ? ", unit filter" : "") + (general ? ", general filter" : "") +
@@ -146,7 +146,7 @@ TEST_F(ImageRobustness, ImagesConvertOrFailWithADocumentedStatus) {
     for (int i = 0; i < kCases && !HasFailure(); ++i) {
         const uint32_t seed = 0x1B460000u + static_cast<uint32_t>(i);
         Dice d(seed);
-        std::string image = d.chance(5) ? d.bytes(d.below(200)) : mutateImage(d, valid);
+        std::string image = d.chance(5) ? d.text(d.below(200)) : mutateImage(d, valid);
         if (d.chance(20))
             image = mutateImage(d, image);
         // The user's elements are filled when the user's document lists the page, the peppered page's

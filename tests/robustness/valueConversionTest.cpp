@@ -3,6 +3,7 @@
 // with random layouts over random data. The checks hold for any input: a documented status, a data buffer
 // of the size the format gives the field, a value that an independent reading of the text confirms, and
 // no byte read outside the page (the page is a buffer of its exact size under the address sanitizer).
+#include "testSupport.h"
 #include "xmlMutation.h"
 
 #include "config/engineState.h"
@@ -20,21 +21,12 @@ namespace {
 
 using namespace pageengine;
 using namespace robust;
+using configtest::field;
 
 const FieldType kTypes[] = {FieldType::Bit,        FieldType::Byte,        FieldType::ByteArray, FieldType::Char,
                             FieldType::Dword,      FieldType::Word,        FieldType::IpAddress, FieldType::ByteString,
                             FieldType::CharNullPad, FieldType::UniCharV};
 
-PAGE_DATA_NODE field(FieldType type, uint32_t count) {
-    const DataTypeInfo& info = dataTypeInfo(type);
-    PAGE_DATA_NODE node;
-    node.type = type;
-    node.width = info.width;
-    node.writeMode = info.writeMode;
-    node.count = count;
-    node.name = "f";
-    return node;
-}
 
 uint32_t pickCount(Dice& d) {
     return d.oneOf(std::vector<uint32_t>{1, 1, 2, 3, 4, 7, 8, 9, 16, 31, 32, 33, 64, 255, 256, 4096});
@@ -205,7 +197,7 @@ TEST_F(ValueRobustness, PageReaderStaysInsideThePage) {
     for (int i = 0; i < 2000 && !HasFailure(); ++i) {
         const uint32_t seed = 0x2EAD0000u + static_cast<uint32_t>(i);
         Dice d(seed);
-        const std::string raw = d.bytes(d.below(70));
+        const std::string raw = d.text(d.below(70));
         const std::vector<uint8_t> page(raw.begin(), raw.end());
         std::string layout;
         PageReader reader(page);

@@ -6,6 +6,8 @@
 #ifndef TESTS_ROBUSTNESS_XML_MUTATION_H
 #define TESTS_ROBUSTNESS_XML_MUTATION_H
 
+#include "dice.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -17,28 +19,6 @@
 
 namespace robust {
 
-class Dice {
-  public:
-    explicit Dice(uint32_t seed) : rng_(seed) {}
-    uint32_t below(uint32_t n) { return n == 0 ? 0 : static_cast<uint32_t>(rng_() % n); }
-    bool chance(uint32_t percent) { return below(100) < percent; }
-    uint32_t word() { return static_cast<uint32_t>(rng_()); }
-    template <typename T> const T& oneOf(const std::vector<T>& items) {
-        return items[below(static_cast<uint32_t>(items.size()))];
-    }
-    std::string oneOf(std::initializer_list<const char*> items) {
-        return *(items.begin() + below(static_cast<uint32_t>(items.size())));
-    }
-    std::string bytes(size_t n) {
-        std::string out(n, '\0');
-        for (auto& c : out)
-            c = static_cast<char>(rng_());
-        return out;
-    }
-
-  private:
-    std::mt19937 rng_;
-};
 
 inline std::string hexNumber(uint32_t value) {
     char text[16];
@@ -115,7 +95,7 @@ inline std::string hostileValue(Dice& d) {
     case 13:
         return d.oneOf({"%s%s%s%n", "%x%x%x%x", "\\\\", "'\"", "]]>", "<!--", "<a>"});
     case 14:
-        return d.bytes(1 + d.below(12));
+        return d.text(1 + d.below(12));
     default:
         return std::string(70000, d.oneOf(std::vector<char>{'A', '1', '0'}));
     }
@@ -298,7 +278,7 @@ inline std::string mutateXml(Dice& d, std::string xml) {
                         "\xEF\xBB\xBF", "<a><b></a></b>", "<!DOCTYPE x [<!ENTITY e \"&e;\">]><x>&e;</x>",
                         "<?xml version=\"1.0\" encoding=\"UTF-16\"?><MANUFACTURING/>", "{\"json\": true}"});
     default: // random bytes
-        return d.bytes(d.below(600));
+        return d.text(d.below(600));
     }
 }
 
@@ -425,10 +405,10 @@ inline std::string mutateImage(Dice& d, std::string image) {
                 image[i] = static_cast<char>(d.word());
         break;
     case 7: // garbage after the last page
-        image += d.bytes(d.below(40));
+        image += d.text(d.below(40));
         break;
     default: // random bytes behind a region header, or without one
-        image = (d.chance(50) ? image.substr(0, 8) : std::string()) + d.bytes(d.below(300));
+        image = (d.chance(50) ? image.substr(0, 8) : std::string()) + d.text(d.below(300));
         break;
     }
     if (d.chance(70))
