@@ -162,7 +162,9 @@ inline Bytes mutateFirmware(Dice& d, const FamilyCase& f, Bytes b) {
 inline Bytes mfgBase(Dice& d) {
     MfgImage image;
     for (uint32_t n = d.below(6); n > 0; --n) {
-        const uint16_t id = static_cast<uint16_t>(d.chance(50) ? 0xFF00 + d.below(0x30) : d.word());
+        // Mostly pages the front end and the engine look for.
+        const uint16_t id = static_cast<uint16_t>(
+            d.chance(60) ? d.oneOf(std::vector<uint32_t>{0xFF01, 0xFF02, 0xFE01, 0xFE02, 0xFF0F}) : d.chance(50) ? 0xFF00 + d.below(0x30) : d.word());
         image.page(id, d.bytes(d.pick({0, 1, 4, 24, 56}, 300)));
     }
     if (d.chance(50))
@@ -213,12 +215,15 @@ inline Bytes mutateMfg(Dice& d, Bytes b) {
                                                     static_cast<uint32_t>(b.size()), 255},
                                                    255));
             break;
-        case 3: // a page length
+        case 3: // a page length, often of the last page and around the image's end
             if (page + 6 <= b.size()) {
-                const uint32_t rest = static_cast<uint32_t>(b.size() - page);
-                const uint32_t length = d.pick({0, 1, 3, 4, 5, rest - 5, rest - 4, rest - 3, rest, 0xFFFE, 0xFFFF}, 0xFFFF);
-                b[page + 4] = static_cast<uint8_t>(length);
-                b[page + 5] = static_cast<uint8_t>(length >> 8);
+                const size_t at = d.chance(50) && !pages.empty() ? pages.back() : page;
+                const uint32_t rest = static_cast<uint32_t>(b.size() - at);
+                const uint32_t length =
+                    d.chance(50) ? rest - 4 + d.below(6) - 1
+                                 : d.pick({0, 1, 3, 4, 5, rest - 5, rest - 4, rest - 3, rest, 0xFFFE, 0xFFFF}, 0xFFFF);
+                b[at + 4] = static_cast<uint8_t>(length);
+                b[at + 5] = static_cast<uint8_t>(length >> 8);
             }
             break;
         case 4: // a page id
