@@ -237,14 +237,14 @@ bool confirmsByOption(const std::vector<std::string>& words) {
 
 TEST_F(CommandLine, HostileVectorsEndCleanlyAndWriteOnlyWhatWasAsked) {
     const std::pair<zsim::Family, uint32_t> kinds[] = {
-        {zsim::Family::Quenza, 4}, {zsim::Family::Ostrel, 3}, {zsim::Family::Quenza, 5}};
+        {zsim::Family::Quenza, 4}, {zsim::Family::Ostrel, 3}, {zsim::Family::Quenza, 5}, {zsim::Family::Palx, 1}};
     int carried = 0;
     int refused = 0;
     int wrote = 0;
     for (int i = 0; i < 400 && !HasFailure(); ++i) {
         const uint32_t seed = 0xC11E0000u + static_cast<uint32_t>(i);
         Dice d(seed);
-        const auto [family, chipType] = kinds[d.below(3)];
+        const auto [family, chipType] = kinds[d.below(4)];
         expander(family, chipType);
         const std::vector<std::string> words = hostileVector(d, scratch_);
         const std::string input = d.oneOf({"y\n", "n\n", "", "maybe\n", "Y\n", "yes\n"});

@@ -107,8 +107,21 @@ TEST_F(FrontImageRoutines, AnyFileAndAnyFlashContent) {
         const uint32_t seed = 0xF1A60000u + static_cast<uint32_t>(i);
         Dice d(seed);
         const uint32_t k = d.below(3);
-        expander(kinds[k].family, kinds[k].chipType,
-                 {{0, 0x100000, kFlashBase}, {1, 0x100000, kFirmwareAt}, {3, kMfgSize, kMfgAt}, {9, 0x4000, 0x210000}});
+        // The flash table: the firmware, manufacturing and one more partition, now and then with entries that
+        // overlap them, lie past the flash's end or have no size.
+        std::vector<zsim::FlashEntry> table{
+            {0, 0x100000, kFlashBase}, {1, 0x100000, kFirmwareAt}, {3, kMfgSize, kMfgAt}, {9, 0x4000, 0x210000}};
+        if (d.chance(30)) {
+            for (uint32_t n = 1 + d.below(4); n > 0; --n) {
+                const uint8_t id = static_cast<uint8_t>(d.pick({1, 2, 3, 5, 9, 0x3F, 0xFF}, 255));
+                const uint32_t size = d.pick({0, 1, 0x4000, 0x80000, 0x100000, 0x4000000, 0xFFFFFFFF}, UINT32_MAX);
+                const uint32_t offset =
+                    d.pick({kFirmwareAt, kMfgAt + 0x100, kMfgAt - 1, 0x3FFFFFF, 0x4000000, 0xFFFFFFFF}, UINT32_MAX);
+                table.insert(table.begin() + static_cast<long>(d.below(static_cast<uint32_t>(table.size() + 1))),
+                             {id, size, offset});
+            }
+        }
+        expander(kinds[k].family, kinds[k].chipType, table);
         // The flash: a firmware image in partition 1 and a manufacturing image in partition 2, both mutated.
         std::vector<uint8_t> header(136);
         gModel.expander->flash().read(0, header);
