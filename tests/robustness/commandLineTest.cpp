@@ -44,9 +44,11 @@ std::string noZero(std::string text) {
 }
 
 std::string hostileWord(Dice& d) {
-    switch (d.below(8)) {
+    switch (d.below(9)) {
     case 0:
         return "";
+    case 8: // conversions, should a word reach a format
+        return d.oneOf({"%s%s%s%s%n", "%x%x%x%x", "%999999d", "%.9999s", "ipaddr%n", "-%s", "%"});
     case 1:
         return std::string(d.pick({255, 256, 1023, 1024, 1025, 4096}, 6000), d.chance(50) ? 'A' : '9');
     case 2:
