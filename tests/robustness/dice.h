@@ -4,6 +4,7 @@
 #define TESTS_ROBUSTNESS_DICE_H
 
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <random>
 #include <string>
@@ -46,6 +47,13 @@ class Dice {
   private:
     std::mt19937 rng_;
 };
+
+// How a failure names its case.
+inline std::string seedText(uint32_t seed) {
+    char text[24];
+    std::snprintf(text, sizeof text, "seed 0x%08X", seed);
+    return text;
+}
 
 } // namespace robust
 
