@@ -4,6 +4,7 @@
 #include "frontend/brannic.h"
 #include "osal/osalTime.h"
 #include "tests/hal/halFixture.h"
+#include "tests/hal/modelFrontEnd.h"
 
 #include <gmock/gmock.h>
 
@@ -15,55 +16,25 @@ namespace {
 
 using testing::HasSubstr;
 
-constexpr uint32_t kHigh = 0x5000ABCD;
-constexpr uint32_t kLow = 0x00001234;
-const std::string kTarget = "5000ABCD00001234";
-const char* const kInterfaceModules[] = {"IAL-COM", "IAL-CLI", "IAL-TCP", "IAL-SAS"};
+using modelfront::kHigh;
+using modelfront::kLow;
+using modelfront::kTarget;
 
 struct CommandRun {
     int status = -1;
     std::string out;
 };
 
-class FrontEndToModel : public testing::Test {
+class FrontEndToModel : public ModelFrontEnd {
   protected:
-    static void SetUpTestSuite() {
-        ZELKOR_INSTANCE* handle = nullptr;
-        ASSERT_EQ(zelkor_open(8, 0, &handle, nullptr, nullptr), 5u);
-    }
     void SetUp() override {
-        osal_setSleepFunction([](uint32_t) {});
-        std::vector<std::pair<const char*, QUERY_SYMBOL_FUNCTION>> queries;
-        for (const char* name : kInterfaceModules)
-            queries.emplace_back(name, modelInterfaceQuery);
-        swap_.emplace(queries);
-        savedOptions_ = gSharedVars;
+        ModelFrontEnd::SetUp();
         inputPath_ = testing::TempDir() + "hal_frontend_input_" + std::to_string(getpid());
     }
     void TearDown() override {
-        swap_.reset();
-        gSharedVars = savedOptions_;
-        osal_setSleepFunction(nullptr);
+        ModelFrontEnd::TearDown();
         ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
         std::remove(inputPath_.c_str());
-    }
-
-    // A fresh expander of the family behind the fake interface, its record as the in-band module lists it.
-    void expander(zsim::Family family, uint32_t chipType, bool dhcp = false) {
-        gModel.reset(family, chipType);
-        gModel.heapList = true;
-        gModel.expander->setEthernet(
-            {{10, 0, 0, 5}, {255, 255, 0, 0}, {10, 0, 0, 1}, {0, 1, 2, 3, 4, 5}, dhcp});
-        ZELKOR_EXPANDER& e = gModel.listed.expander;
-        e.sasAddressHigh = kHigh;
-        e.sasAddressLow = kLow;
-        std::strcpy(e.name, "Vellor_36");
-        std::strcpy(e.ipAddress, "10.0.0.5");
-        e.dhcp = dhcp ? 1 : 0;
-        zsim::FirmwareHeader header;
-        header.signature = gModel.expander->traits().signature;
-        gModel.expander->writeFirmwareHeader(header);
-        gModel.expander->writeFlashTable(0x100, {{0, 0x100000, 0}});
     }
 
     CommandRun run(std::vector<std::string> words, const std::string& input = "") {
@@ -86,23 +57,6 @@ class FrontEndToModel : public testing::Test {
         return result;
     }
 
-    std::vector<uint8_t> page() const {
-        std::vector<uint8_t> bytes;
-        gModel.expander->readPage(static_cast<uint16_t>(gModel.expander->traits().ethernetPageId), 0xFFFF,
-                                  bytes);
-        return bytes;
-    }
-
-    // The calls that wrote to the expander.
-    static size_t writes() {
-        size_t count = 0;
-        for (const InterfaceCall& c : gModel.calls)
-            count += c.op != "upload" ? 1 : 0;
-        return count;
-    }
-
-    std::optional<RegistryQuerySwap> swap_;
-    ZELKOR_SHARED_VARS savedOptions_{};
     std::string inputPath_;
 };
 

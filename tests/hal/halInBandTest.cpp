@@ -69,10 +69,7 @@ const Family kQuenza{
 
 class InBandOpen : public testing::TestWithParam<Family> {
   protected:
-    static void SetUpTestSuite() {
-        ZELKOR_INSTANCE* handle = nullptr;
-        ASSERT_EQ(zelkor_open(8, 0, &handle, nullptr, nullptr), 5u);
-    }
+    static void SetUpTestSuite() { buildModuleRegistry(); }
     void SetUp() override {
         osal_setSleepFunction([](uint32_t) {});
     }

@@ -14,21 +14,13 @@ using testing::IsEmpty;
 constexpr uint64_t kSasAddress = 0x5000ABCD00001234ull;
 char gTtyPath[] = "/dev/ttyFAKE2";
 
-const char* const kInterfaceModules[] = {"IAL-COM", "IAL-CLI", "IAL-TCP", "IAL-SAS"};
 
 class ThroughCore : public testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        // Interface code 8 is refused after the first-call initialisation, which registers the modules.
-        ZELKOR_INSTANCE* handle = nullptr;
-        ASSERT_EQ(zelkor_open(8, 0, &handle, nullptr, nullptr), 5u);
-    }
+    static void SetUpTestSuite() { buildModuleRegistry(); }
     void SetUp() override {
         osal_setSleepFunction([](uint32_t) {});
-        std::vector<std::pair<const char*, QUERY_SYMBOL_FUNCTION>> queries;
-        for (const char* name : kInterfaceModules)
-            queries.emplace_back(name, modelInterfaceQuery);
-        swap_.emplace(queries);
+        swap_.emplace(modelInterfaceEntries());
         log_ = std::make_unique<LogCapture>();
     }
     void TearDown() override {

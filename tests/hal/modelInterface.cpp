@@ -185,3 +185,10 @@ ZELKOR_GENERIC_FUNCTION modelInterfaceQuery(const char* name) {
             return row.function;
     return nullptr;
 }
+
+std::vector<std::pair<const char*, QUERY_SYMBOL_FUNCTION>> modelInterfaceEntries() {
+    std::vector<std::pair<const char*, QUERY_SYMBOL_FUNCTION>> entries;
+    for (const char* name : {"IAL-COM", "IAL-CLI", "IAL-TCP", "IAL-SAS"})
+        entries.emplace_back(name, modelInterfaceQuery);
+    return entries;
+}

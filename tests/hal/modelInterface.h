@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct InterfaceCall {
@@ -61,5 +62,7 @@ extern ModelInterface gModel;
 IAL_VECTORS modelInterfaceVectors();
 // A query function answering the interface operation names with the fake's operations.
 ZELKOR_GENERIC_FUNCTION modelInterfaceQuery(const char* name);
+// Every interface module's name with the fake's query function, for a RegistryQuerySwap.
+std::vector<std::pair<const char*, QUERY_SYMBOL_FUNCTION>> modelInterfaceEntries();
 
 #endif

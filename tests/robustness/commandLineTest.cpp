@@ -11,7 +11,7 @@
 #include "frontend/clparser.h"
 #include "frontend/messages.h"
 #include "osal/osalTime.h"
-#include "modelFrontEnd.h"
+#include "tests/hal/modelFrontEnd.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ namespace {
 
 using robust::Dice;
 
-using robust::kTarget;
+using modelfront::kTarget;
 using robust::seedText;
 
 // A word as the shell hands it over: any bytes but zero; no slash, so that a word taken for a log file name

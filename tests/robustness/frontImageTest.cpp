@@ -5,7 +5,7 @@
 // status, leaves the caller's buffers outside their fields alone, keeps the expander's name a terminated
 // text, and sends nothing but reads to the expander. A failure names the seed and shows the images.
 #include "imageMutation.h"
-#include "modelFrontEnd.h"
+#include "tests/hal/modelFrontEnd.h"
 
 #include "frontend/images.h"
 #include "frontend/messages.h"
@@ -24,6 +24,8 @@
 namespace {
 
 using namespace robust;
+using modelfront::kHigh;
+using modelfront::kLow;
 
 constexpr uint32_t kFlashBase = 0;
 constexpr uint32_t kFirmwareAt = 0x100000; // flash-table entry id 1
@@ -121,7 +123,7 @@ TEST_F(FrontImageRoutines, AnyFileAndAnyFlashContent) {
                              {id, size, offset});
             }
         }
-        expander(kinds[k].family, kinds[k].chipType, table);
+        expander(kinds[k].family, kinds[k].chipType, false, table);
         // The flash: a firmware image in partition 1 and a manufacturing image in partition 2, both mutated.
         std::vector<uint8_t> header(136);
         gModel.expander->flash().read(0, header);

@@ -317,11 +317,12 @@ RegistryQuerySwap::~RegistryQuerySwap() {
         *entry = copy;
 }
 
-void FakeModuleTest::SetUpTestSuite() {
-    // Interface code 8 is refused after the first-call initialisation, which registers the modules.
+void buildModuleRegistry() {
     ZELKOR_INSTANCE* handle = nullptr;
     ASSERT_EQ(zelkor_open(8, 0, &handle, nullptr, nullptr), 5u);
 }
+
+void FakeModuleTest::SetUpTestSuite() { buildModuleRegistry(); }
 
 void FakeModuleTest::SetUp() {
     gFake = FakeModules{};

@@ -110,6 +110,10 @@ ZELKOR_GENERIC_FUNCTION fakeHalQuery(const char* name);
 // The registry entry of a registered module (fails the test when there is none).
 LIB_ENTRY* registryEntry(const char* name);
 
+// Builds the module registry as the first zelkor_open of a process does (interface code 8 is refused
+// after it).
+void buildModuleRegistry();
+
 // While it lives, the named registry entries answer through the given query functions; the entries are
 // put back as they were at its end. The registry must exist (the first zelkor_open of a process makes it).
 class RegistryQuerySwap {

@@ -1,8 +1,8 @@
 // The front end in-process over the core and the real hardware modules, with the model-backed fake interface
 // answering for every interface module: a fresh expander of a family per case, what it holds and what
 // reached it read back from the model.
-#ifndef TESTS_ROBUSTNESS_MODEL_FRONT_END_H
-#define TESTS_ROBUSTNESS_MODEL_FRONT_END_H
+#ifndef TESTS_HAL_MODEL_FRONT_END_H
+#define TESTS_HAL_MODEL_FRONT_END_H
 
 #include "frontend/brannic.h"
 #include "frontend/clparser.h"
@@ -18,27 +18,21 @@
 #include <utility>
 #include <vector>
 
-namespace robust {
+namespace modelfront {
 
+// The SAS address the listed expander carries, and as the user types it.
 inline constexpr uint32_t kHigh = 0x5000ABCD;
 inline constexpr uint32_t kLow = 0x00001234;
 inline const std::string kTarget = "5000ABCD00001234";
 
-} // namespace robust
+} // namespace modelfront
 
 class ModelFrontEnd : public testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        // The first open of the process builds the module registry that the fake is swapped into.
-        ZELKOR_INSTANCE* handle = nullptr;
-        ASSERT_EQ(zelkor_open(8, 0, &handle, nullptr, nullptr), 5u);
-    }
+    static void SetUpTestSuite() { buildModuleRegistry(); }
     void SetUp() override {
         osal_setSleepFunction([](uint32_t) {});
-        std::vector<std::pair<const char*, QUERY_SYMBOL_FUNCTION>> queries;
-        for (const char* name : {"IAL-COM", "IAL-CLI", "IAL-TCP", "IAL-SAS"})
-            queries.emplace_back(name, modelInterfaceQuery);
-        swap_.emplace(queries);
+        swap_.emplace(modelInterfaceEntries());
         savedOptions_ = gSharedVars;
     }
     void TearDown() override {
@@ -49,16 +43,17 @@ class ModelFrontEnd : public testing::Test {
 
     // A fresh expander of the family behind the fake, listed the way the in-band module lists it, with the
     // family's firmware header and the flash table given.
-    static void expander(zsim::Family family, uint32_t chipType,
+    static void expander(zsim::Family family, uint32_t chipType, bool dhcp = false,
                          const std::vector<zsim::FlashEntry>& table = {{0, 0x100000, 0}}) {
         gModel.reset(family, chipType);
         gModel.heapList = true;
-        gModel.expander->setEthernet({{10, 0, 0, 5}, {255, 255, 0, 0}, {10, 0, 0, 1}, {0, 1, 2, 3, 4, 5}, false});
+        gModel.expander->setEthernet({{10, 0, 0, 5}, {255, 255, 0, 0}, {10, 0, 0, 1}, {0, 1, 2, 3, 4, 5}, dhcp});
         ZELKOR_EXPANDER& e = gModel.listed.expander;
-        e.sasAddressHigh = robust::kHigh;
-        e.sasAddressLow = robust::kLow;
+        e.sasAddressHigh = modelfront::kHigh;
+        e.sasAddressLow = modelfront::kLow;
         std::strcpy(e.name, "Vellor_36");
         std::strcpy(e.ipAddress, "10.0.0.5");
+        e.dhcp = dhcp ? 1 : 0;
         zsim::FirmwareHeader header;
         header.signature = gModel.expander->traits().signature;
         gModel.expander->writeFirmwareHeader(header);
