@@ -2,6 +2,7 @@
 // sg_write_buffer writing the same file in a process of its own (less its dry run), at a command latency of
 // 0 and 1 ms; median of five runs each. Prints MiB/s of both, their ratio, and at 1 ms the library's wall
 // time over the time its 256 commands must take.
+#include "bench/underEnclosure.h"
 #include "client/zsimClient.h"
 #include "core/zelkor.h"
 #include "ial/sasCommands.h"
@@ -96,20 +97,8 @@ double peerDownload(uint32_t latencyUs, const std::string& dir, const std::strin
 } // namespace
 
 int main(int argc, char** argv) {
-    // The library reaches the enclosure only through the simulator's preload: run again under it.
-    if (!zsim::client::active()) {
-        char empty[] = "/tmp/download-bench-XXXXXX";
-        const int fd = mkstemp(empty);
-        if (fd < 0)
-            return 1;
-        ::close(fd);
-        std::vector<char*> args = {const_cast<char*>(ZSIM_WITH_ENCLOSURE), empty, const_cast<char*>("--")};
-        for (int i = 0; i < argc; ++i)
-            args.push_back(argv[i]);
-        args.push_back(nullptr);
-        execv(ZSIM_WITH_ENCLOSURE, args.data());
+    if (!runUnderEnclosure(argc, argv, "download-bench"))
         return 1;
-    }
     char pattern[] = "/tmp/download-bench-XXXXXX";
     if (mkdtemp(pattern) == nullptr)
         return 1;

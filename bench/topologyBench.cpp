@@ -2,6 +2,7 @@
 // and the attached devices of an Ostrel whose 36 physical phys all see a drive. Prints the commands each
 // query sends, its wall time (median of three runs) and the wall time over the time its commands must take
 // (1 would be no overhead at all).
+#include "bench/underEnclosure.h"
 #include "tests/support/libraryLists.h"
 #include "client/zsimClient.h"
 #include "core/zelkor.h"
@@ -94,20 +95,8 @@ void report(const char* name, const Result& r) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // The library reaches the enclosure only through the simulator's preload: run again under it.
-    if (!zsim::client::active()) {
-        char empty[] = "/tmp/topology-bench-XXXXXX";
-        const int fd = mkstemp(empty);
-        if (fd < 0)
-            return 1;
-        ::close(fd);
-        std::vector<char*> args = {const_cast<char*>(ZSIM_WITH_ENCLOSURE), empty, const_cast<char*>("--")};
-        for (int i = 0; i < argc; ++i)
-            args.push_back(argv[i]);
-        args.push_back(nullptr);
-        execv(ZSIM_WITH_ENCLOSURE, args.data());
+    if (!runUnderEnclosure(argc, argv, "topology-bench"))
         return 1;
-    }
     report("getRouteTable, 4096 entries", measure(routeScenario(), [](ZELKOR_INSTANCE* handle) {
                ZELKOR_ROUTE_LIST* list = nullptr;
                const uint32_t status = zelkor_getRouteTable(handle, 5, &list);
