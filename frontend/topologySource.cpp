@@ -17,6 +17,17 @@ template <typename Node> void keep(Node*& field, Node* list) {
     field = list;
 }
 
+// Keeps a list the query handed out and turns its nodes into views; listed: whether any list came back.
+template <typename Node, typename View, typename Convert>
+uint32_t takeList(uint32_t status, Node* list, Node*& field, std::vector<View>& out, bool& listed, Convert convert) {
+    keep(field, list);
+    out.clear();
+    for (const Node* n = list; n != nullptr; n = n->next)
+        out.push_back(convert(*n));
+    listed = list != nullptr;
+    return status;
+}
+
 std::vector<uint32_t> idsOf(const ZELKOR_PORT& port) {
     const uint32_t count = port.phyCount < ZELKOR_PORT_MAX_PHYS ? port.phyCount : ZELKOR_PORT_MAX_PHYS;
     return std::vector<uint32_t>(port.phyIds, port.phyIds + count);
@@ -71,12 +82,8 @@ TopologySource libraryTopology() {
     s.phys = [](std::vector<PhyView>& out, bool& listed) {
         ZELKOR_PHY_LIST* list = nullptr;
         const uint32_t status = zelkor_getPhys(gInstance.handle, &list);
-        keep(gInstance.phyList, list);
-        out.clear();
-        for (const ZELKOR_PHY_LIST* n = list; n != nullptr; n = n->next)
-            out.push_back(phyViewOf(n->phy));
-        listed = list != nullptr;
-        return status;
+        return takeList(status, list, gInstance.phyList, out, listed,
+                        [](const ZELKOR_PHY_LIST& n) { return phyViewOf(n.phy); });
     };
     s.phy = [](uint32_t id, PhyView& out) {
         ZELKOR_PHY phy{};
@@ -88,32 +95,21 @@ TopologySource libraryTopology() {
     s.ports = [](std::vector<PortView>& out, bool& listed) {
         ZELKOR_PORT_LIST* list = nullptr;
         const uint32_t status = zelkor_getPorts(gInstance.handle, &list);
-        keep(gInstance.portList, list);
-        out.clear();
-        for (const ZELKOR_PORT_LIST* n = list; n != nullptr; n = n->next)
-            out.push_back(portViewOf(n->port));
-        listed = list != nullptr;
-        return status;
+        return takeList(status, list, gInstance.portList, out, listed,
+                        [](const ZELKOR_PORT_LIST& n) { return portViewOf(n.port); });
     };
     s.devices = [](std::vector<DeviceView>& out, bool& listed) {
         ZELKOR_DEVICE_LIST* list = nullptr;
         const uint32_t status = zelkor_getDevices(gInstance.handle, &list);
-        keep(gInstance.deviceList, list);
-        out.clear();
-        for (const ZELKOR_DEVICE_LIST* n = list; n != nullptr; n = n->next)
-            out.push_back(deviceViewOf(n->device));
-        listed = list != nullptr;
-        return status;
+        return takeList(status, list, gInstance.deviceList, out, listed,
+                        [](const ZELKOR_DEVICE_LIST& n) { return deviceViewOf(n.device); });
     };
     s.routes = [](uint32_t phy, std::vector<std::pair<uint32_t, uint32_t>>& out, bool& listed) {
         ZELKOR_ROUTE_LIST* list = nullptr;
         const uint32_t status = zelkor_getRouteTable(gInstance.handle, phy, &list);
-        keep(gInstance.routeList, list);
-        out.clear();
-        for (const ZELKOR_ROUTE_LIST* n = list; n != nullptr; n = n->next)
-            out.emplace_back(n->sasAddressHigh, n->sasAddressLow);
-        listed = list != nullptr;
-        return status;
+        return takeList(status, list, gInstance.routeList, out, listed, [](const ZELKOR_ROUTE_LIST& n) {
+            return std::pair<uint32_t, uint32_t>(n.sasAddressHigh, n.sasAddressLow);
+        });
     };
     return s;
 }
