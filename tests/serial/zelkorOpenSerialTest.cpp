@@ -26,6 +26,8 @@ struct LeakCheckOff {
 #if defined(__SANITIZE_ADDRESS__)
     LeakCheckOff() { __lsan_disable(); }
     ~LeakCheckOff() { __lsan_enable(); }
+#else
+    LeakCheckOff() = default;
 #endif
     LeakCheckOff(const LeakCheckOff&) = delete;
     LeakCheckOff& operator=(const LeakCheckOff&) = delete;
