@@ -78,18 +78,6 @@ class Trace {
     const char* function_;
 };
 
-// The handle and, for the offline interface codes, the expander record it hands out: one allocation,
-// so the record stays valid for exactly as long as the handle.
-struct InstanceBlock {
-    ZELKOR_INSTANCE instance;
-    ZELKOR_EXPANDER_LIST offlineExpander;
-};
-static_assert(offsetof(InstanceBlock, instance) == 0, "the handle is the block's address");
-
-InstanceBlock* blockOf(ZELKOR_INSTANCE* handle) {
-    return reinterpret_cast<InstanceBlock*>(handle);
-}
-
 // Interface slots of an offline handle: there is no interface, so every operation that would reach
 // the expander answers "not supported via present interface" instead of finding an empty slot.
 ZELKOR_STATUS offlineOpen(ZELKOR_INSTANCE*, uint64_t, void** instance) {
@@ -213,13 +201,18 @@ void initialiseOnce() {
 }
 
 // Loads, binds, checks and opens the interface module, then asks it for its expanders. For the
-// offline codes the handle's own record stands for the expander. *warning receives 57 when the
+// offline codes a new one-node list stands for the expander. *warning receives 57 when the
 // interface open found a bootstrap already running.
 ZELKOR_STATUS openInterface(ZELKOR_INSTANCE* handle, uint32_t interface, uint64_t target,
                             ZELKOR_EXPANDER_LIST** expanders, ZELKOR_STATUS* warning) {
     const char* fn = "zelkor_open";
     if (isOffline(interface)) {
-        ZELKOR_EXPANDER_LIST* record = &blockOf(handle)->offlineExpander;
+        auto* record = static_cast<ZELKOR_EXPANDER_LIST*>(std::calloc(1, sizeof(ZELKOR_EXPANDER_LIST)));
+        if (record == nullptr) {
+            LOG_FAILURE(fn, "Memory allocation 0f %d bytes for Zelkor Instance **** FAILED ****",
+                        static_cast<int>(sizeof(ZELKOR_EXPANDER_LIST)));
+            return kNoMemory;
+        }
         record->expander.type =
             interface == ZELKOR_INTERFACE_OFFLINE_OSTREL ? ZELKOR_CHIP_OSTREL : ZELKOR_CHIP_QUENZA;
         handle->ialVectors = kOfflineInterface;
@@ -327,14 +320,20 @@ ZELKOR_STATUS openHardware(ZELKOR_INSTANCE* handle, uint32_t chipType) {
     return status;
 }
 
-void freeRegionList(ZELKOR_REGION_LIST** head) {
-    ZELKOR_REGION_LIST* node = *head;
+template <typename Node> void freeChain(Node** head) {
+    Node* node = *head;
     while (node != nullptr) {
-        ZELKOR_REGION_LIST* next = node->next;
+        Node* next = node->next;
         std::free(node);
         node = next;
     }
     *head = nullptr;
+}
+
+// The in-band module builds its expander list once per run, keeps it and hands the same list out again;
+// every other source hands out a list of its own that belongs to whoever receives it.
+bool moduleKeepsList(uint32_t interface) {
+    return interface == ZELKOR_INTERFACE_SAS;
 }
 
 // How one public operation checks its handle and slot, and what it answers when they fail.
@@ -592,7 +591,7 @@ ZELKOR_INSTANCE* getZelkorInstance(ZELKOR_INSTANCE* handle) {
 }
 
 void freeResources(ZELKOR_INSTANCE* handle) {
-    freeRegionList(&handle->regions);
+    freeChain(&handle->regions);
     if (handle->halInstance != nullptr && handle->halVectors.zelkor_hal_close != nullptr)
         handle->halVectors.zelkor_hal_close(handle->halInstance);
     if (handle->halEntry != nullptr)
@@ -601,13 +600,16 @@ void freeResources(ZELKOR_INSTANCE* handle) {
         handle->ialVectors.zelkor_ial_close(handle->ialInstance);
     if (handle->ialEntry != nullptr)
         libClose(handle->ialEntry);
-    std::free(blockOf(handle));
+    std::free(handle);
 }
 
 extern "C" ZELKOR_STATUS zelkor_open(uint32_t interface, uint64_t target, ZELKOR_INSTANCE** outHandle,
                                      PROGRESS_CALLBACK progress, ZELKOR_EXPANDER_LIST** outExpanders) {
     const char* fn = "zelkor_open";
     Trace trace(fn);
+    // A failed open hands out no list.
+    if (outExpanders != nullptr)
+        *outExpanders = nullptr;
     if (interface > kLastInterface) {
         LOG_FAILURE(fn, "Invalid interface **** FAILED ****");
         return kInvalidArgument;
@@ -624,13 +626,12 @@ extern "C" ZELKOR_STATUS zelkor_open(uint32_t interface, uint64_t target, ZELKOR
         return kInvalidArgument;
     }
 
-    auto* block = static_cast<InstanceBlock*>(std::calloc(1, sizeof(InstanceBlock)));
-    if (block == nullptr) {
+    auto* handle = static_cast<ZELKOR_INSTANCE*>(std::calloc(1, sizeof(ZELKOR_INSTANCE)));
+    if (handle == nullptr) {
         LOG_FAILURE(fn, "Memory allocation 0f %d bytes for Zelkor Instance **** FAILED ****",
                     static_cast<int>(sizeof(ZELKOR_INSTANCE)));
         return kNoMemory;
     }
-    ZELKOR_INSTANCE* handle = &block->instance;
     handle->progress = progress;
     handle->log = zelkor_messageLog;
     handle->search = strIgnoreCaseStr;
@@ -642,19 +643,20 @@ extern "C" ZELKOR_STATUS zelkor_open(uint32_t interface, uint64_t target, ZELKOR
     ZELKOR_EXPANDER_LIST* expanders = nullptr;
     ZELKOR_STATUS warning = 0;
     ZELKOR_STATUS status = openInterface(handle, interface, target, &expanders, &warning);
-    if (status == 0) {
-        if (outExpanders != nullptr)
-            *outExpanders = expanders;
+    if (status == 0)
         status = openHardware(handle, expanders->expander.type);
-    }
     if (keepsHandleOpen(status) && ll_add(gZelkorInstanceList, handle, 0, LL_AT_TAIL) != LL_SUCCESS) {
         LOG_FAILURE(fn, "Memory Allocation **** FAILED ****");
         status = kNoMemory;
     }
+    // The list goes to the caller, who frees it whenever it likes (no later call or close does). A list
+    // nobody takes (a failed open, or no outExpanders) is freed here once, unless its module keeps it.
+    const bool handedOut = keepsHandleOpen(status) && outExpanders != nullptr;
+    if (handedOut)
+        *outExpanders = expanders;
+    else if (!moduleKeepsList(interface))
+        freeChain(&expanders);
     if (!keepsHandleOpen(status)) {
-        // The offline record goes with the handle; the caller must not keep it.
-        if (outExpanders != nullptr && *outExpanders == &block->offlineExpander)
-            *outExpanders = nullptr;
         freeResources(handle);
         return status;
     }

@@ -591,9 +591,13 @@ ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_INSTANCE, ialVectors) == 80, "ZELKOR_INSTAN
 ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_INSTANCE, progress) == 384, "ZELKOR_INSTANCE layout");
 ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_INSTANCE) == 416, "ZELKOR_INSTANCE is 416 bytes");
 
-/* Opens a handle on an interface (see the codes above). The expander list handed out stays owned by
- * the interface module; for the offline codes it is owned by the handle and valid until zelkor_close.
- * Results 26 and 32 (and 57) are warnings: the handle is open. */
+/* Opens a handle on an interface (see the codes above). Results 26 and 32 (and 57) are warnings: the
+ * handle is open.
+ * Expander lists (here and from zelkor_getExpanders) belong to the caller, who frees every node with free()
+ * whenever it likes, before or after zelkor_close: no later call and no close frees them. The in-band
+ * interface (code 0) builds its list once per run and hands that same list out every time, so its caller
+ * frees it once. A failed open sets *outExpanders to null; a list it had obtained is freed (the in-band
+ * one stays with its module, which hands it out at the next open). */
 ZELKOR_API ZELKOR_STATUS zelkor_open(uint32_t interface, uint64_t target, ZELKOR_INSTANCE** outHandle,
                                      PROGRESS_CALLBACK progress, ZELKOR_EXPANDER_LIST** outExpanders);
 ZELKOR_API ZELKOR_STATUS zelkor_close(ZELKOR_INSTANCE* handle);

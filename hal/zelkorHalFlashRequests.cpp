@@ -288,8 +288,10 @@ ZELKOR_STATUS halPalxProgramRequest(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi,
     ZELKOR_INSTANCE* handle = hi->handle;
     ZELKOR_STATUS status = 0;
     if (request == HAL_BOOT_RECORD_I2C) {
-        // Code 3 skipped the bound check before the interface; the record takes no byte past its row.
-        if (uint64_t{r.offset} + r.length > r.caller->size) {
+        // Code 3 skipped the bound check before the interface, and a row may be larger than the record:
+        // no byte goes past the row or past the record's 8192 bytes, and nothing reaches the SEEPROM then.
+        const uint64_t end = uint64_t{r.offset} + r.length;
+        if (end > r.caller->size || end > SEEPROM_BOOT_RECORD_SIZE) {
             halLog(f, handle, fn, ZELKOR_LOG_ERROR, "%s", d.boundFailed);
             return d.boundStatus;
         }

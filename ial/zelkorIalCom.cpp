@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -75,8 +74,6 @@ SERIAL_PORT_SETTINGS modeSettings(uint32_t mode) {
 
 // The handle of the last open while that open's instance lives; null otherwise.
 ZELKOR_INSTANCE* sPtrZelkorHandle = nullptr;
-// The expander list handed out for each instance; the module owns it until the instance closes.
-std::map<COM_INSTANCE*, ZELKOR_EXPANDER_LIST*> sHandedOut;
 // Flash chunks sent to family Quenza since the process started.
 uint32_t sQuenzaChunks = 0;
 
@@ -443,10 +440,6 @@ ZELKOR_STATUS comClose(void* ialInstance) {
     }
     if (sPtrZelkorHandle == instance->handle)
         sPtrZelkorHandle = nullptr;
-    if (const auto found = sHandedOut.find(instance); found != sHandedOut.end()) {
-        std::free(found->second);
-        sHandedOut.erase(found);
-    }
     std::free(instance);
     return result;
 }
@@ -473,10 +466,8 @@ ZELKOR_STATUS comGetExpanders(void* ialInstance, ZELKOR_EXPANDER_LIST** out) {
         printText("\n**** ERROR **** Unable to allocate memory for the Expander's list");
         return kNoMemory;
     }
+    // The caller owns the node: no later listing and no close touches it.
     node->expander = instance->expander;
-    if (const auto found = sHandedOut.find(instance); found != sHandedOut.end())
-        std::free(found->second);
-    sHandedOut[instance] = node;
     *out = node;
     return 0;
 }

@@ -192,9 +192,16 @@ TEST(CliModule, ClosedInstanceIsRefused) {
     ZELKOR_EXPANDER_LIST* list = nullptr;
     const std::string path = console.server->path();
     ASSERT_EQ(zelkor_open(ZELKOR_INTERFACE_CLI, target(path), &handle, nullptr, &list), 0u);
-    std::free(list);
+    ZELKOR_EXPANDER_LIST* second = nullptr;
+    ASSERT_EQ(zelkor_getExpanders(handle, &second), 0u);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, list);
     void* instance = handle->ialInstance;
     EXPECT_EQ(zelkor_close(handle), 0u);
+    // Both lists are the caller's: whole after the close, freed by the caller alone.
+    EXPECT_EQ(list->expander.type, second->expander.type);
+    std::free(list);
+    std::free(second);
     const size_t before = console.commands().size();
     auto getExpanders =
         reinterpret_cast<IAL_GET_EXPANDERS_FUNCTION>(ial_cli_query_symbol("zelkor_ial_getExpanders"));

@@ -88,9 +88,11 @@ void ExecTest::feed(const std::string& input) {
 
 RunResult ExecTest::run(const std::vector<std::string>& words, const std::string& input) {
     feed(input);
-    // Each run is a process of its own as far as the front end knows.
+    // Each run is a process of its own as far as the front end knows, and the in-band module builds its
+    // list afresh (the last run's front end freed it; a test whose open failed released it).
     gInstance = MORV_INSTANCE{};
     gDisplayStatusFlag = 0;
+    gFake.keptList = nullptr;
     std::vector<std::string> storage{"Morvane"};
     storage.insert(storage.end(), words.begin(), words.end());
     std::vector<char*> argv;

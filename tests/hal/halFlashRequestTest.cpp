@@ -284,6 +284,13 @@ class BootRecord : public HalFlashRequest {
         gModel.failures.push_back({"upload", std::nullopt, 35, 0x0Au});
     }
     uint8_t stored(uint32_t i) const { return gModel.expander->seeprom().bytes().at(kSlot + i); }
+    // Recorded register accesses to the I2C controller's block.
+    uint32_t i2cAccesses() const {
+        uint32_t n = 0;
+        for (const Access& a : accesses())
+            n += std::get<1>(a) >= 0x40300000 && std::get<1>(a) < 0x40301000;
+        return n;
+    }
     static constexpr uint32_t kSlot = 64;
     ZELKOR_REGION record_{};
 };
@@ -323,6 +330,38 @@ TEST_F(BootRecord, FilesWriteExactlyTheLengthBytes) {
         EXPECT_EQ(stored(8192), before[kSlot + 8192]) << "nothing past the record";
         EXPECT_EQ(gModel.expander->armStops(), gModel.expander->armStarts());
     }
+}
+
+// A row larger than the record (an interface that answers 35 for a row of its own size) does not widen
+// the record: bytes past its 8192 are refused with 5 before the I2C controller sees any access, and the
+// SEEPROM and the ARM stay as they were. ASan sees any byte laid past the record.
+TEST_F(BootRecord, BytesPastTheRecordAreRefusedBeforeAnyI2cAccess) {
+    struct Case {
+        uint32_t offset;
+        uint32_t length;
+    };
+    const Case cases[] = {{8000, 1000}, {8000, 193}, {0, 8193}, {8192, 1}, {0xFFFFFF00u, 0x200}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("offset " + std::to_string(c.offset) + " length " + std::to_string(c.length));
+        prepare();
+        ZELKOR_REGION wide = record_;
+        wide.size = 0x10000;
+        const std::vector<uint8_t> before = gModel.expander->seeprom().bytes();
+        gModel.record = true;
+        EXPECT_EQ(download(wide, c.offset, c.length), 5u);
+        EXPECT_EQ(i2cAccesses(), 0u);
+        EXPECT_EQ(gModel.expander->seeprom().bytes(), before);
+        EXPECT_EQ(gModel.expander->armStops(), 0u);
+    }
+    // The record's last data byte (8191 is its checksum) is still reachable through the wide row.
+    prepare();
+    ZELKOR_REGION wide = record_;
+    wide.size = 0x10000;
+    gModel.record = true;
+    EXPECT_EQ(download(wide, 8000, 191), 0u);
+    EXPECT_GT(i2cAccesses(), 0u) << "the record went through the I2C controller";
+    EXPECT_EQ(stored(8000), datum(0));
+    EXPECT_EQ(stored(8190), datum(190));
 }
 
 TEST_F(BootRecord, BufferWriteAndUploadHandOutTheLengthBytes) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -775,6 +776,9 @@ TEST(TopologyHandles, OfflineNullAndUnlistedHandles) {
         // A closed handle is no longer listed.
         EXPECT_EQ(zelkor_getPhys(handle, &phys), 4u);
         EXPECT_EQ(zelkor_resetPhy(handle, 0), 4u);
+        // The offline record is the caller's, also after the close.
+        ASSERT_NE(expanders, nullptr);
+        std::free(expanders);
     }
     ZELKOR_PHY_LIST* phys = nullptr;
     EXPECT_EQ(zelkor_getPhys(nullptr, &phys), 4u);

@@ -128,7 +128,8 @@ ZELKOR_STATUS ialGetExpanders(void* instance, ZELKOR_EXPANDER_LIST** list) {
     if (instance != &gModel)
         return 4;
     *list = &gModel.listed;
-    if (gModel.heapList) {
+    // Only the in-band module keeps the list it hands out; the other interfaces' lists are the caller's.
+    if (gModel.heapList || gModel.handle == nullptr || gModel.handle->interface != ZELKOR_INTERFACE_SAS) {
         *list = static_cast<ZELKOR_EXPANDER_LIST*>(std::calloc(1, sizeof(ZELKOR_EXPANDER_LIST)));
         **list = gModel.listed;
     }

@@ -48,8 +48,9 @@ struct ModelInterface {
     uint64_t watched = 0;
     // What the interface open sets in the handle.
     uint8_t designatedRegions = 1;
-    // The expander list the interface hands out (one record of the model's chip type): this record itself,
-    // or with heapList a fresh copy of it that the caller frees.
+    // The expander list the interface hands out (one record of the model's chip type): on interface code 0
+    // this record itself, as the in-band module hands out the list it keeps; on the other codes, or with
+    // heapList, a fresh copy of it that the caller frees.
     ZELKOR_EXPANDER_LIST listed{};
     bool heapList = false;
 

@@ -110,7 +110,11 @@ struct Outcome {
     size_t commands = 0; // SCSI commands of any kind
     std::string errors;
     States state;
+    std::vector<int> deviceDescriptors; // the descriptor of every device open, in order
 };
+
+// Which standard streams the run starts with.
+enum class Streams { Open, StdoutClosed, StdinAndStdoutClosed };
 
 struct Case {
     const char* label;
@@ -130,8 +134,9 @@ class Morvane : public testing::Test {
     }
     void TearDown() override { std::system(("rm -rf " + quote(dir_)).c_str()); }
 
-    // Morvane with the words, standard input holding exactly the input, in a directory of its own.
-    Outcome run(const Words& words, const std::string& input = "") {
+    // Morvane with the words, standard input holding exactly the input, in a directory of its own; with
+    // streams, standard output (and input) closed instead.
+    Outcome run(const Words& words, const std::string& input = "", Streams streams = Streams::Open) {
         std::ofstream(dir_ + "/input", std::ios::binary) << input;
         std::remove((dir_ + "/state").c_str());
         std::string command = "cd " + quote(dir_) + " && " + quote(ZSIM_WITH_ENCLOSURE) +
@@ -139,7 +144,10 @@ class Morvane : public testing::Test {
                               quote(MORVANE_BINARY);
         for (const std::string& word : words)
             command.append(" ").append(quote(word));
-        command += " <input 2>errors";
+        command += streams == Streams::StdinAndStdoutClosed ? " <&-" : " <input";
+        command += " 2>errors";
+        if (streams != Streams::Open)
+            command += " >&-";
         Outcome result;
         FILE* pipe = popen(command.c_str(), "r");
         if (pipe == nullptr)
@@ -155,6 +163,8 @@ class Morvane : public testing::Test {
                 ++result.commands;
             if (e.kind == "cmd" && e.at("dir") == "out")
                 result.writes.push_back(e.at("dev") + " " + e.at("cdb") + " " + e.at("out"));
+            if (e.kind == "open" && e.at("fd") != "-1")
+                result.deviceDescriptors.push_back(std::stoi(e.at("fd")));
         }
         result.state = parseState(readFile(dir_ + "/state"));
         return result;
@@ -893,6 +903,50 @@ TEST_F(Morvane, LogHoldsTheCommandFromFrontEndToDevice) {
     }
     EXPECT_EQ(r.writes,
               (Writes{pageWrite("sg1", "FF27", pageWith(kQuenzaPage, 12, "0A010101")), "sg1 " + kChipReset}));
+}
+
+// A caller that starts the tool with standard streams closed: no device takes descriptor 0, 1 or 2 (text
+// written to standard output would reach the expander as commands), and the expander changes exactly as
+// with the streams open, with the same status.
+TEST_F(Morvane, ClosedStandardStreamsAreNoDeviceDescriptors) {
+    const Words commands[] = {
+        {"-y", "-i", kQuenza, "set", "gateway", "10.20.0.7"},
+        {"-y", "-r", "-i", kSwitch, "set", "ipaddr", "192.168.10.21"},
+        {"-q", "-i", kQuenza, "reset", "exp"},
+    };
+    for (const Words& words : commands) {
+        std::string label;
+        for (const std::string& word : words)
+            label += " " + word;
+        SCOPED_TRACE(label);
+        const Outcome open = run(words, "y\n");
+        ASSERT_FALSE(open.deviceDescriptors.empty()) << open.errors;
+        for (const Streams streams : {Streams::StdoutClosed, Streams::StdinAndStdoutClosed}) {
+            SCOPED_TRACE(streams == Streams::StdoutClosed ? "stdout closed" : "stdin and stdout closed");
+            const Outcome closed = run(words, "y\n", streams);
+            EXPECT_EQ(closed.errors, open.errors);
+            ASSERT_EQ(closed.deviceDescriptors.size(), open.deviceDescriptors.size());
+            for (const int fd : closed.deviceDescriptors)
+                EXPECT_GT(fd, 2) << "a device opened as a standard descriptor";
+            // With standard input closed there is no answer: the reset is declined as on an empty input.
+            const bool asks = words[0] == "-q";
+            if (streams == Streams::StdinAndStdoutClosed && asks) {
+                const Outcome unanswered = run(words, "");
+                EXPECT_EQ(closed.status, unanswered.status);
+                EXPECT_EQ(closed.writes, unanswered.writes);
+                EXPECT_EQ(closed.state, unanswered.state);
+                continue;
+            }
+            EXPECT_EQ(closed.status, open.status);
+            EXPECT_EQ(closed.writes, open.writes);
+            EXPECT_EQ(closed.state, open.state);
+        }
+    }
+    // The command as it was met: the gateway lands in the Quenza page, nothing else changes.
+    const Outcome r = run({"-y", "-i", kQuenza, "set", "gateway", "10.20.0.7"}, "", Streams::StdoutClosed);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.writes, Writes{pageWrite("sg1", "FF27", pageWith(kQuenzaPage, 12, "0A140007"))});
+    EXPECT_EQ(r.state, stateAfter(r.writes));
 }
 
 } // namespace

@@ -2,14 +2,63 @@
 // serial expander: the handle, its expander record and the region list the hardware module reads from
 // the model's flash.
 #include "serialFixture.h"
+#include "core/modules.h"
 #include "tests/support/libraryLists.h"
+#include "tests/support/testSupport.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <type_traits>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace {
 
 using zsim::SerialProgram;
 using zsim::SerialSetup;
+
+// While it lives, allocations of this thread are not leaks to the sanitizer's leak check: for a caller
+// that keeps its lists to the end of the process.
+struct LeakCheckOff {
+#if defined(__SANITIZE_ADDRESS__)
+    LeakCheckOff() { __lsan_disable(); }
+    ~LeakCheckOff() { __lsan_enable(); }
+#else
+    LeakCheckOff() = default;
+#endif
+    LeakCheckOff(const LeakCheckOff&) = delete;
+    LeakCheckOff& operator=(const LeakCheckOff&) = delete;
+};
+
+// Every node of a list and every byte of its records, copied out (the sanitizer build sees a freed
+// one).
+std::vector<ZELKOR_EXPANDER> readWhole(const ZELKOR_EXPANDER_LIST* list) {
+    std::vector<ZELKOR_EXPANDER> records;
+    for (; list != nullptr; list = list->next) {
+        ZELKOR_EXPANDER record;
+        std::memcpy(&record, &list->expander, sizeof record);
+        records.push_back(record);
+    }
+    return records;
+}
+
+// A hardware module whose open fails: the real module's operations, its open answering 7.
+QUERY_SYMBOL_FUNCTION gRealHardware = nullptr;
+uint32_t gHalOpens = 0;
+ZELKOR_STATUS failingHalOpen(ZELKOR_INSTANCE*, ZELKOR_HAL_INSTANCE** instance, uint32_t) {
+    ++gHalOpens;
+    *instance = nullptr;
+    return 7;
+}
+static_assert(std::is_same_v<decltype(&failingHalOpen), HAL_OPEN_FUNCTION>);
+ZELKOR_GENERIC_FUNCTION hardwareWithFailingOpen(const char* name) {
+    if (std::strcmp(name, "zelkor_hal_open") == 0)
+        return reinterpret_cast<ZELKOR_GENERIC_FUNCTION>(failingHalOpen);
+    return gRealHardware(name);
+}
 
 class ZelkorOpenSerialTest : public SerialExpanderTest {
   protected:
@@ -33,7 +82,6 @@ class ZelkorOpenSerialTest : public SerialExpanderTest {
         SerialSetup setup;
         setup.start = program;
         start(scenario, setup);
-        *expanders = nullptr;
         const std::string path = serial_->path();
         return zelkor_open(interface, reinterpret_cast<uintptr_t>(path.c_str()), &handle_, nullptr, expanders);
     }
@@ -86,6 +134,7 @@ TEST_F(ZelkorOpenSerialTest, OpensOnEachInterfaceAndListsTheFlashRegions) {
         EXPECT_EQ(serial_->inspect([](zsim::Expander& e) { return e.chipResets(); }), 1U);
         zelkor_close(handle_);
         handle_ = nullptr;
+        freeList(expanders);
     }
 }
 
@@ -143,6 +192,92 @@ TEST_F(ZelkorOpenSerialTest, PartitionEraseGoesThroughTheFlashEngine) {
         });
         zelkor_close(handle_);
         handle_ = nullptr;
+        freeList(expanders);
+    }
+}
+
+struct ListCase {
+    const char* name;
+    const char* scenario;
+    SerialProgram program;
+    uint32_t interface;
+    uint32_t sasHigh;
+    uint32_t sasLow;
+};
+const ListCase kListCases[] = {
+    {"Ostrel bootstrap, code 1", "device sg0 ostrel\n    product 0x220\n    sas-address 500605B0:0000A1C0\n",
+     SerialProgram::OstrelBootstrap, ZELKOR_INTERFACE_COM, 0x500605B0, 0x0000A1C0},
+    {"Quenza bootstrap, code 1", "device sg0 quenza\n    product 0x230\n    sas-address 500605B0:0000B2D0\n",
+     SerialProgram::QuenzaBootstrap, ZELKOR_INTERFACE_COM, 0x500605B0, 0x0000B2D0},
+    {"Quenza ROM, code 7", "device sg0 quenza\n    product 0x230\n    sas-address 500605B0:0000C3E0\n",
+     SerialProgram::QuenzaRom, ZELKOR_INTERFACE_RAMDEBUG, 0x500605B0, 0x0000C3E0},
+};
+
+// Every list the open and two listings hand out is the caller's: each one stays whole after the later
+// listings, and after the close, until the caller frees it (before or after the close, or never). The
+// sanitizer build sees a list read after it was freed, freed twice, or lost.
+TEST_F(ZelkorOpenSerialTest, EveryListHandedOutStaysTheCallersUntilItFreesIt) {
+    enum class Order { FreeThenClose, CloseThenFree, FreeNothing };
+    for (const ListCase& c : kListCases) {
+        for (const Order order : {Order::FreeThenClose, Order::CloseThenFree, Order::FreeNothing}) {
+            SCOPED_TRACE(std::string(c.name) + ", order " + std::to_string(static_cast<int>(order)));
+            std::optional<LeakCheckOff> keptToTheEnd;
+            if (order == Order::FreeNothing)
+                keptToTheEnd.emplace();
+            ZELKOR_EXPANDER_LIST* lists[3] = {};
+            const ZELKOR_STATUS opened = openOn(c.scenario, c.program, c.interface, &lists[0]);
+            ASSERT_TRUE(opened == 0 || opened == 26 || opened == 32) << opened;
+            ASSERT_EQ(zelkor_getExpanders(handle_, &lists[1]), 0U);
+            ASSERT_EQ(zelkor_getExpanders(handle_, &lists[2]), 0U);
+            EXPECT_NE(lists[0], lists[1]);
+            EXPECT_NE(lists[1], lists[2]);
+            auto expectWhole = [&](const char* when) {
+                for (const ZELKOR_EXPANDER_LIST* list : lists) {
+                    const std::vector<ZELKOR_EXPANDER> records = readWhole(list);
+                    ASSERT_EQ(records.size(), 1U) << when;
+                    EXPECT_EQ(records[0].sasAddressHigh, c.sasHigh) << when;
+                    EXPECT_EQ(records[0].sasAddressLow, c.sasLow) << when;
+                    EXPECT_EQ(records[0].type == ZELKOR_CHIP_QUENZA_DAX ? ZELKOR_CHIP_QUENZA : records[0].type,
+                              c.program == SerialProgram::OstrelBootstrap ? ZELKOR_CHIP_OSTREL : ZELKOR_CHIP_QUENZA)
+                        << when;
+                }
+            };
+            expectWhole("after the listings");
+            if (order == Order::FreeThenClose) {
+                // The front end's order: its lists first, then the handle.
+                for (ZELKOR_EXPANDER_LIST* list : lists)
+                    freeList(list);
+            }
+            EXPECT_EQ(zelkor_close(handle_), 0U);
+            handle_ = nullptr;
+            if (order != Order::FreeThenClose)
+                expectWhole("after the close");
+            if (order == Order::CloseThenFree) {
+                for (ZELKOR_EXPANDER_LIST* list : lists)
+                    freeList(list);
+            }
+        }
+    }
+}
+
+// An open that fails after the interface handed out its list (here the hardware module's open) hands
+// out no list and frees that one exactly once: the sanitizer build sees a leak or a double free.
+TEST_F(ZelkorOpenSerialTest, FailedOpenAfterTheListingHandsOutNoList) {
+    ZELKOR_INSTANCE* unused = nullptr;
+    ASSERT_EQ(zelkor_open(8, 0, &unused, nullptr, nullptr), 5U); // builds the module registry
+    for (const ListCase& c : kListCases) {
+        SCOPED_TRACE(c.name);
+        const bool ostrel = c.program == SerialProgram::OstrelBootstrap;
+        gRealHardware = ostrel ? hal_ostrel_query_symbol : hal_quenza_query_symbol;
+        RegistryQuerySwap swap({{ostrel ? "HAL-Ostrel" : "HAL-Quenza", hardwareWithFailingOpen}});
+        gHalOpens = 0;
+        // Whatever the caller's pointer held, a failed open leaves it null.
+        ZELKOR_EXPANDER_LIST stale{};
+        ZELKOR_EXPANDER_LIST* expanders = &stale;
+        EXPECT_EQ(openOn(c.scenario, c.program, c.interface, &expanders), 13U);
+        EXPECT_EQ(gHalOpens, 1U) << "the hardware open, which comes after the listing, was reached";
+        EXPECT_EQ(handle_, nullptr);
+        EXPECT_EQ(expanders, nullptr);
     }
 }
 

@@ -1,4 +1,5 @@
 #include "tests/support/testSupport.h"
+#include "tests/support/libraryLists.h"
 
 #include "core/zelkorInternal.h"
 
@@ -83,6 +84,11 @@ std::vector<std::string> callNames(const std::vector<std::string>& calls) {
     return names;
 }
 
+void FakeModules::releaseKeptList() {
+    freeList(keptList);
+    keptList = nullptr;
+}
+
 ZELKOR_STATUS FakeModules::result(const std::string& name) const {
     auto found = results.find(name);
     return found != results.end() ? found->second : 0;
@@ -135,6 +141,7 @@ bool isOpenResult(ZELKOR_STATUS status) {
 
 ZELKOR_STATUS fakeIalOpen(ZELKOR_INSTANCE* handle, uint64_t target, void** instance) {
     record("zelkor_ial_open", describeCall("zelkor_ial_open", handle, target, instance));
+    gFake.ialOpenInterface = handle->interface;
     ZELKOR_STATUS status = gFake.result("zelkor_ial_open");
     if (!gFake.ialOpenResults.empty()) {
         status = gFake.ialOpenResults.front();
@@ -165,22 +172,31 @@ ZELKOR_STATUS fakeIalGetExpanders(void* instance, ZELKOR_EXPANDER_LIST** list) {
     record("zelkor_ial_getExpanders", describeCall("zelkor_ial_getExpanders", instance, list));
     if (!gFake.handOutList)
         return gFake.result("zelkor_ial_getExpanders");
-    if (gFake.heapExpanders.empty()) {
+    const bool inBand = gFake.ialOpenInterface == 0;
+    if (inBand && gFake.heapExpanders.empty()) {
         *list = &gFake.expanders;
         return gFake.result("zelkor_ial_getExpanders");
     }
     // A failed listing hands out nothing that someone would have to free.
     if (gFake.result("zelkor_ial_getExpanders") != 0)
         return gFake.result("zelkor_ial_getExpanders");
+    if (inBand && gFake.keptList != nullptr) {
+        *list = gFake.keptList;
+        return 0;
+    }
     ZELKOR_EXPANDER_LIST** tail = list;
     *tail = nullptr;
-    for (const ZELKOR_EXPANDER& record : gFake.heapExpanders) {
+    const std::vector<ZELKOR_EXPANDER> records =
+        gFake.heapExpanders.empty() ? std::vector<ZELKOR_EXPANDER>{gFake.expanders.expander} : gFake.heapExpanders;
+    for (const ZELKOR_EXPANDER& record : records) {
         auto* node = static_cast<ZELKOR_EXPANDER_LIST*>(std::calloc(1, sizeof(ZELKOR_EXPANDER_LIST)));
         node->expander = record;
         *tail = node;
         tail = &node->next;
     }
-    return gFake.result("zelkor_ial_getExpanders");
+    if (inBand)
+        gFake.keptList = *list;
+    return 0;
 }
 
 ZELKOR_STATUS fakeHalGetRegions(ZELKOR_HAL_INSTANCE* instance, ZELKOR_REGION_LIST** list) {

@@ -79,9 +79,15 @@ struct FakeModules {
     ZELKOR_EXPANDER_LIST expanders{};
     bool handOutList = true;
     bool halBuildsRegions = false; // the hardware open appends region nodes to the handle
-    // When not empty, the interface listing hands out a fresh list of these records, allocated the way the
-    // interface modules allocate theirs, for the caller to free; otherwise it hands out `expanders`.
+    // What the listing hands out, allocated the way the interface modules allocate their lists: these
+    // records when not empty, else one copy of `expanders`; a fresh list for the caller to free on every
+    // listing. On interface code 0 it acts as the in-band module: one list kept and handed out again (with
+    // heapExpanders empty, `expanders` itself).
     std::vector<ZELKOR_EXPANDER> heapExpanders;
+    // The list kept for interface code 0 from heapExpanders. A successful open hands it to its caller, who
+    // frees it; after a failed open it stays here, and releaseKeptList frees it.
+    ZELKOR_EXPANDER_LIST* keptList = nullptr;
+    void releaseKeptList();
     // When set, the hardware getRegions hands out a fresh copy of these region records (caller frees).
     bool handOutRegions = false;
     std::vector<std::array<uint32_t, 8>> regions;
@@ -94,6 +100,7 @@ struct FakeModules {
     // Run right after a call of that operation name was recorded.
     std::map<std::string, std::function<void()>> onCall;
     ZELKOR_INSTANCE* halOpenHandle = nullptr;
+    uint32_t ialOpenInterface = 0; // the interface code of the handle the interface was last opened on
     char ialToken = 0;
     char halToken = 0;
 

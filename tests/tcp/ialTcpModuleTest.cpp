@@ -118,7 +118,11 @@ TEST_F(IalTcpTest, ZelkorOpenWithInterfaceFourReachesTheModule) {
     EXPECT_EQ(expanders->expander.sasAddressHigh, 0x500605B0u);
     EXPECT_EQ(expanders->expander.sasAddressLow, 0x0000B2D0u);
     EXPECT_EQ(expanders->next, nullptr);
-    std::free(expanders);
+    // A later listing hands out a list of its own; neither it nor the close touches the first.
+    ZELKOR_EXPANDER_LIST* again = nullptr;
+    ASSERT_EQ(zelkor_getExpanders(handle, &again), 0u);
+    ASSERT_NE(again, nullptr);
+    EXPECT_NE(again, expanders);
     ZELKOR_REGION_LIST* regions = nullptr;
     EXPECT_EQ(zelkor_getRegions(handle, &regions), 0u);
     size_t count = 0;
@@ -132,6 +136,10 @@ TEST_F(IalTcpTest, ZelkorOpenWithInterfaceFourReachesTheModule) {
     EXPECT_EQ(zelkor_resetExpander(handle, 1), 0u);
     EXPECT_EQ(zelkor_close(handle), 0u);
     EXPECT_EQ(ll_getCount(gTcpInstanceList), listedBefore) << "the close closed the interface";
+    for (ZELKOR_EXPANDER_LIST* list : {expanders, again}) {
+        EXPECT_EQ(list->expander.sasAddressLow, 0x0000B2D0u) << "the caller's list outlives the close";
+        std::free(list);
+    }
     const std::vector<zsim::TcpReceivedFrame> frames = server().frames();
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(frames[0].kind, TcpFrameKind::Query);
