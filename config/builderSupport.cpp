@@ -38,7 +38,7 @@ bool fieldTextForPeppered(const std::string& text, bool decimal, const std::stri
     return true;
 }
 
-void copyAttributes(const xmlNode* from, xmlNode* to) {
+void defSetAllAttributes(const xmlNode* from, xmlNode* to) {
     for (const xmlAttr* attribute = from->properties; attribute != nullptr; attribute = attribute->next) {
         XmlCharPtr value(xmlNodeListGetString(from->doc, attribute->children, 1));
         xmlSetProp(to, attribute->name, value ? value.get() : xmlStr(""));

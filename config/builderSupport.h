@@ -28,7 +28,7 @@ bool fieldTextForPeppered(const std::string& text, bool decimal, const std::stri
                           std::string& out);
 
 // Copies every attribute of one element onto another (values as text, namespaces dropped).
-void copyAttributes(const xmlNode* from, xmlNode* to);
+void defSetAllAttributes(const xmlNode* from, xmlNode* to);
 
 // Appends a page record carrying only the name to the page list handed to binary-to-XML.
 void recordStaticPage(const std::string& name);

@@ -99,7 +99,7 @@ xmlNode* comCompareNodes(const xmlNode* defaultNode, const xmlNode* userNode, xm
     xmlNode* merged = xmlNewDocNode(complete, nullptr, defaultNode->name, nullptr);
     if (merged == nullptr)
         return nullptr;
-    copyAttributes(userNode, merged);
+    defSetAllAttributes(userNode, merged);
     ByName given = elementChildrenByName(userNode);
     for (const xmlNode* child = firstElementChild(defaultNode); child != nullptr; child = nextElementSibling(child)) {
         auto found = given.find(charStr(child->name));

@@ -70,7 +70,7 @@ ZELKOR_STATUS DefaultBuilder::xsdProcessElement(const xmlNode* node, xmlNode* pa
     std::optional<std::string> type = xmlProp(node, "type");
     if (!type)
         type = xmlProp(node, "TYPE");
-    const std::string text = xsdValue(node).value_or("");
+    const std::string text = defGetAttribValue(node).value_or("");
     std::optional<uint64_t> count = xsdOccurrences(node);
     if (!count || *count > XSD_MAX_OCCURRENCES || *count * enclosing_ > XSD_MAX_ELEMENTS ||
         (made_ += *count) > XSD_MAX_ELEMENTS) {
@@ -139,7 +139,7 @@ ZELKOR_STATUS DefaultBuilder::xsdProcessAttribute(const xmlNode* node, xmlNode* 
         if (!isXsd(attribute, "attribute"))
             continue;
         std::optional<std::string> name = xmlProp(attribute, "name");
-        std::optional<std::string> value = xsdValue(attribute);
+        std::optional<std::string> value = defGetAttribValue(attribute);
         if (!name || !value)
             continue;
         if (*name == "SchemaVersion" || *name == "Product" || *name == "UNIT")
@@ -148,7 +148,20 @@ ZELKOR_STATUS DefaultBuilder::xsdProcessAttribute(const xmlNode* node, xmlNode* 
     return STATUS_OK;
 }
 
-// The MANUFACTURING declaration's content types are the complexTypes that follow its annotation.
+// The complex types that follow a declaration's annotation, each processed under out.
+ZELKOR_STATUS xsdProcessSchemaElement(DefaultBuilder& builder, const xmlNode* declaration, xmlNode* out) {
+    const xmlNode* annotation = firstElementChild(declaration);
+    while (annotation != nullptr && !isXsd(annotation, "annotation"))
+        annotation = nextElementSibling(annotation);
+    if (annotation == nullptr)
+        return STATUS_OK;
+    for (const xmlNode* type = nextElementSibling(annotation); type != nullptr; type = nextElementSibling(type))
+        if (ZELKOR_STATUS status = builder.xsdProcessComplexType(type, out); status != STATUS_OK)
+            return status;
+    return STATUS_OK;
+}
+
+// The MANUFACTURING declaration's content, the complexTypes after its annotation, under the root.
 ZELKOR_STATUS xsdScanRootFromHashTable(const XsdSchema& schema, DefaultBuilder& builder, xmlNode* root,
                                        bool& found) {
     found = false;
@@ -156,22 +169,12 @@ ZELKOR_STATUS xsdScanRootFromHashTable(const XsdSchema& schema, DefaultBuilder& 
         if (!nameIs(declaration, "element") || xmlProp(declaration, "name").value_or("") != "MANUFACTURING")
             continue;
         found = true;
-        const xmlNode* annotation = firstElementChild(declaration);
-        while (annotation != nullptr && !isXsd(annotation, "annotation"))
-            annotation = nextElementSibling(annotation);
-        if (annotation == nullptr)
-            return STATUS_OK;
-        for (const xmlNode* type = nextElementSibling(annotation); type != nullptr; type = nextElementSibling(type))
-            if (ZELKOR_STATUS status = builder.xsdProcessComplexType(type, root); status != STATUS_OK)
-                return status;
-        return STATUS_OK;
+        return xsdProcessSchemaElement(builder, declaration, root);
     }
     return STATUS_OK;
 }
 
-ZELKOR_STATUS buildDefault(const char* xsdName, const char* outName) {
-    if (xsdName == nullptr || outName == nullptr)
-        return STATUS_NULL_ARGUMENT;
+ZELKOR_STATUS buildDefault(ConversionSchema& shared, const char* xsdName, const char* outName) {
     std::string schemaPath;
     if (ZELKOR_STATUS status = resolveSchemaPath(xsdName, schemaPath); status != STATUS_OK)
         return status;
@@ -180,28 +183,46 @@ ZELKOR_STATUS buildDefault(const char* xsdName, const char* outName) {
     XmlDocPtr document(xmlNewDoc(xmlStr("1.0")));
     if (!document)
         return STATUS_FAILURE;
-    std::unique_ptr<XsdSchema> schema;
-    if (ZELKOR_STATUS status = XsdSchema::load(schemaPath, schema); status != STATUS_OK)
-        return status;
+    ZELKOR_STATUS loaded = STATUS_OK;
+    const XsdSchema* schema = shared.get(loaded);
+    if (schema == nullptr)
+        return loaded;
     xmlNode* root = createManufacturingRoot(document.get(), xsdName);
     if (root == nullptr)
         return STATUS_NO_MEMORY;
-    if (schema->globalElements().empty())
-        return STATUS_NO_ROOT_DECLARATION;
-    DefaultBuilder builder(*schema, document.get());
-    bool found = false;
-    if (ZELKOR_STATUS status = xsdScanRootFromHashTable(*schema, builder, root, found); status != STATUS_OK)
+    if (ZELKOR_STATUS status = xsdProcessSchema(schema, root); status != STATUS_OK)
         return status;
-    if (!found)
-        return STATUS_NO_ROOT_DECLARATION;
     return saveDocument(document.get(), outName);
 }
 
 } // namespace
 
-ZELKOR_STATUS xsdCreateDefaultXml(const char* xsdName, const char* outName, void* /*unused*/) {
+ZELKOR_STATUS xsdProcessSchema(const XsdSchema* schema, xmlNode* root) {
+    if (schema == nullptr || root == nullptr || schema->globalElements().empty())
+        return STATUS_NO_ROOT_DECLARATION;
+    DefaultBuilder builder(*schema, root->doc);
+    bool found = false;
+    if (ZELKOR_STATUS status = xsdScanRootFromHashTable(*schema, builder, root, found); status != STATUS_OK)
+        return status;
+    return found ? STATUS_OK : STATUS_NO_ROOT_DECLARATION;
+}
+
+ZELKOR_STATUS xsdCreateDefaultXml(ConversionSchema& schema, const char* outName) {
+    if (outName == nullptr || schema.name().empty())
+        return STATUS_NULL_ARGUMENT;
     try {
-        return buildDefault(xsdName, outName);
+        return buildDefault(schema, schema.name().c_str(), outName);
+    } catch (const std::bad_alloc&) {
+        return STATUS_NO_MEMORY;
+    }
+}
+
+ZELKOR_STATUS xsdCreateDefaultXml(const char* xsdName, const char* outName, void* /*unused*/) {
+    if (xsdName == nullptr || outName == nullptr)
+        return STATUS_NULL_ARGUMENT;
+    try {
+        ConversionSchema schema(xsdName);
+        return buildDefault(schema, xsdName, outName);
     } catch (const std::bad_alloc&) {
         return STATUS_NO_MEMORY;
     }

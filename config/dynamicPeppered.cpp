@@ -48,6 +48,25 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
+} // namespace
+
+long defGetLengthInBytes(const std::string& type, const std::optional<std::string>& lengthText) {
+    if (type == "IPAddress")
+        return 4;
+    if (!lengthText)
+        return 1;
+    return hexNumber(*lengthText).value_or(-1);
+}
+
+int defAreChildrenBits(const xmlNode* node) {
+    for (const xmlNode* child = firstElementChild(node); child != nullptr; child = nextElementSibling(child))
+        if (nameIs(child, "BIT"))
+            return 1;
+    return 0;
+}
+
+namespace {
+
 class DynamicBuilder {
   public:
     DynamicBuilder(const XsdSchema& schema, xmlDoc* output) : schema_(schema), output_(output) {}
@@ -62,6 +81,7 @@ class DynamicBuilder {
     long defGetLengthFromNode(const xmlNode* declaration, int depth = 0);
     std::string elementType(const xmlNode* declaration);
     const xmlNode* declarationBelow(const xmlNode* holder, const xmlNode* field);
+    const xmlNode* globalType(const std::string& name) const { return defFindNodeFromSchema(schema_, name); }
 
     const XsdSchema& schema_;
     xmlDoc* output_;
@@ -74,10 +94,10 @@ class DynamicBuilder {
 // The declared type an element is named by; a non-standard type name that names a global type with a
 // declaration takes that declaration's type. A named type that declares none is a plain container.
 std::string DynamicBuilder::elementType(const xmlNode* declaration) {
-    std::optional<std::string> type = xsdTypeName(declaration);
+    std::optional<std::string> type = defGetTypeFromNode(declaration);
     if (type && !isStandardDataType(type->c_str())) {
-        if (const xmlNode* named = schema_.globalType(*type))
-            type = xsdTypeName(named);
+        if (const xmlNode* named = globalType(*type))
+            type = defGetTypeFromNode(named);
     }
     return type.value_or("CONFIGSET");
 }
@@ -86,23 +106,19 @@ long DynamicBuilder::defGetLengthFromNode(const xmlNode* declaration, int depth)
     if (declaration == nullptr || depth > 32)
         return -1;
     if (std::optional<std::string> own = xmlProp(declaration, "type")) {
-        if (isStandardDataType(own->c_str()) || schema_.globalType(*own) == nullptr)
+        if (isStandardDataType(own->c_str()) || globalType(*own) == nullptr)
             return std::atol(defGetLengthByType(*own));
-        return defGetLengthFromNode(schema_.globalType(*own), depth + 1);
+        return defGetLengthFromNode(globalType(*own), depth + 1);
     }
-    std::optional<std::string> type = xsdTypeName(declaration);
+    std::optional<std::string> type = defGetTypeFromNode(declaration);
     if (!type)
         return -1;
-    if (*type == "IPAddress")
-        return 4;
     std::optional<std::string> text = xsdAttributeValue(declaration, "LENGTH");
     if (!text) {
         if (const xmlNode* first = firstElementChild(declaration))
             text = xmlProp(first, "LENGTH");
     }
-    if (!text)
-        return 1;
-    return hexNumber(*text).value_or(-1);
+    return defGetLengthInBytes(*type, text);
 }
 
 bool DynamicBuilder::defSetContentFromXml(const xmlNode* field, xmlNode* out) {
@@ -134,26 +150,23 @@ xmlNode* DynamicBuilder::defCreateDynamicElement(const xmlNode* field, const xml
     xmlSetProp(element, xmlStr("NAME"), field->name);
     long length = defGetLengthFromNode(declaration);
     xmlSetProp(element, xmlStr("LENGTH"), xmlStr(std::to_string(length < 1 ? 0 : length).c_str()));
-    copyAttributes(field, element);
+    defSetAllAttributes(field, element);
     if (type == "BIT") {
-        long offset = hexNumber(xsdAttributeValue(declaration, "OFFSET").value_or("0")).value_or(0);
+        long offset = hexNumber(defGetElementOffsetFromNode(declaration).value_or("0")).value_or(0);
         xmlSetProp(element, xmlStr("OFFSET"), xmlStr(std::to_string(offset < 1 ? 0 : offset).c_str()));
     }
     return element;
 }
 
-// The declaration of a container's child: among the holder's element declarations, by name without
-// regard to case; each holder is indexed once.
+// The declaration of a field below a page type or a container: defGetChildNode, remembered per holder
+// and name, so that pages sharing a type look each declaration up once.
 const xmlNode* DynamicBuilder::declarationBelow(const xmlNode* holder, const xmlNode* field) {
-    auto indexed = declarations_.find(holder);
-    if (indexed == declarations_.end()) {
-        std::unordered_map<std::string, const xmlNode*> byName;
-        for (const xmlNode* declaration : xsdChildElements(schema_, holder))
-            byName.emplace(lowerCase(xmlProp(declaration, "name").value_or("")), declaration);
-        indexed = declarations_.emplace(holder, std::move(byName)).first;
-    }
-    auto found = indexed->second.find(lowerCase(charStr(field->name)));
-    return found != indexed->second.end() ? found->second : nullptr;
+    std::unordered_map<std::string, const xmlNode*>& known = declarations_[holder];
+    std::string key = lowerCase(charStr(field->name));
+    auto found = known.find(key);
+    if (found == known.end())
+        found = known.emplace(std::move(key), defGetChildNode(schema_, holder, charStr(field->name))).first;
+    return found->second;
 }
 
 long defUpdateLength(xmlNode* node) {
@@ -220,7 +233,7 @@ xmlNode* DynamicBuilder::defCreateDynamicNode(const xmlNode* page, const xmlNode
     if (element == nullptr)
         return nullptr;
     xmlSetProp(element, xmlStr("NAME"), page->name);
-    copyAttributes(page, element);
+    defSetAllAttributes(page, element);
     // The schema's page attributes up to the page's ID; the page's own attributes stay as given.
     for (const XsdAttribute& attribute : xsdAttributes(pageType)) {
         if (xmlHasProp(element, xmlStr("ID")) != nullptr)
@@ -283,7 +296,8 @@ ZELKOR_STATUS defProcessCompleteXml(const XsdSchema& schema, xmlDoc* complete, x
     return STATUS_OK;
 }
 
-ZELKOR_STATUS buildDynamic(const char* xsdName, const char* completeName, const char* outName, uint8_t recordPages) {
+ZELKOR_STATUS buildDynamic(ConversionSchema* shared, const char* xsdName, const char* completeName, const char* outName,
+                           uint8_t recordPages) {
     ConversionCarry& carry = conversionCarry();
     freeStaticPageList();
     carry.gStrSchemaFilename.clear();
@@ -301,9 +315,11 @@ ZELKOR_STATUS buildDynamic(const char* xsdName, const char* completeName, const 
     XmlDocPtr output(xmlNewDoc(xmlStr("1.0")));
     if (!output)
         return STATUS_FAILURE;
-    std::unique_ptr<XsdSchema> schema;
-    if (ZELKOR_STATUS status = XsdSchema::load(schemaPath, schema); status != STATUS_OK)
-        return status == STATUS_NO_MEMORY ? status : STATUS_XML_PARSE;
+    ConversionSchema own(xsdName);
+    ZELKOR_STATUS loaded = STATUS_OK;
+    const XsdSchema* schema = (shared != nullptr ? *shared : own).get(loaded);
+    if (schema == nullptr)
+        return loaded == STATUS_NO_MEMORY ? loaded : STATUS_XML_PARSE;
     xmlNode* root = createManufacturingRoot(output.get(), xsdName);
     if (root == nullptr)
         return STATUS_NO_MEMORY;
@@ -328,7 +344,16 @@ const char* defGetLengthByType(const std::string& type) {
 ZELKOR_STATUS defCreatePepperedXml(const char* xsdName, const char* completeName, const char* outName,
                                    uint8_t recordPages) {
     try {
-        return buildDynamic(xsdName, completeName, outName, recordPages);
+        return buildDynamic(nullptr, xsdName, completeName, outName, recordPages);
+    } catch (const std::bad_alloc&) {
+        return STATUS_NO_MEMORY;
+    }
+}
+
+ZELKOR_STATUS defCreatePepperedXml(ConversionSchema& schema, const char* completeName, const char* outName,
+                                   uint8_t recordPages) {
+    try {
+        return buildDynamic(&schema, schema.name().c_str(), completeName, outName, recordPages);
     } catch (const std::bad_alloc&) {
         return STATUS_NO_MEMORY;
     }

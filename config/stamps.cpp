@@ -7,6 +7,9 @@
 #include "config/valueConversion.h"
 #include "config/xmlRaii.h"
 
+#include <libxml/hash.h>
+#include <libxml/schemasInternals.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -103,28 +106,21 @@ struct StampType {
     bool fromXsd = false;
 };
 
-// The per-entry context: the XSD read once on demand, and the filters.
+// The per-entry context: the conversion's XSD, compiled on the first field that needs it.
 class StampContext {
   public:
-    explicit StampContext(const char* xsdPath) : xsdPath_(xsdPath != nullptr ? xsdPath : "") {}
+    explicit StampContext(ConversionSchema& schema) : schema_(schema) {}
 
     // 0, or 54 when the field's page is filtered out.
     ZELKOR_STATUS typeOf(xmlNode* field, const FieldPlace& place, StampType& type);
 
   private:
     const XsdSchema* schema() {
-        if (!loaded_) {
-            loaded_ = true;
-            std::string path;
-            if (!xsdPath_.empty() && resolveSchemaPath(xsdPath_.c_str(), path) == STATUS_OK)
-                XsdSchema::load(path, schema_);
-        }
-        return schema_.get();
+        ZELKOR_STATUS ignored = STATUS_OK; // without a schema a field's type stays unknown
+        return schema_.get(ignored);
     }
 
-    std::string xsdPath_;
-    bool loaded_ = false;
-    std::unique_ptr<XsdSchema> schema_;
+    ConversionSchema& schema_;
 };
 
 bool peppedPageFiltered(const FieldPlace& place) {
@@ -200,6 +196,23 @@ const xmlNode* declarationBelow(const XsdSchema& schema, const xmlNode* holder, 
     return nullptr;
 }
 
+// What the scan of the global element declarations looks for: a page's declaration, below MANUFACTURING
+// or global.
+struct PageSearch {
+    const XsdSchema* schema;
+    std::string page;
+    const xmlNode* belowRoot = nullptr;
+    const xmlNode* global = nullptr;
+};
+
+// The first page declaration of that name among MANUFACTURING's, else the global one of that name.
+const xmlNode* pageDeclarationByScan(const XsdSchema& schema, const std::string& page) {
+    PageSearch search{&schema, page};
+    if (schema.compiled() != nullptr && schema.compiled()->elemDecl != nullptr)
+        xmlHashScan(schema.compiled()->elemDecl, SchemaHashtableScanner, &search);
+    return search.belowRoot != nullptr ? search.belowRoot : search.global;
+}
+
 // The declaration of name at or below holder's element declarations (depth first).
 const xmlNode* declarationBelow(const XsdSchema& schema, const xmlNode* holder, const std::string& name) {
     SearchedDeclarations searched;
@@ -207,6 +220,27 @@ const xmlNode* declarationBelow(const XsdSchema& schema, const xmlNode* holder, 
 }
 
 } // namespace
+
+void SchemaHashtableScanner(void* payload, void* data, const xmlChar* name) {
+    auto* declaration = static_cast<xmlSchemaElement*>(payload);
+    auto* search = static_cast<PageSearch*>(data);
+    if (declaration == nullptr || declaration->node == nullptr || name == nullptr)
+        return;
+    if (xmlStrEqual(name, xmlStr("MANUFACTURING")))
+        search->belowRoot = search->schema->declarationBelowRoot(search->page);
+    if (search->page == charStr(name))
+        search->global = declaration->node;
+}
+
+void fetchDefinedNodeWithStamp(xmlNode* node, const char* stamp, std::vector<xmlNode*>& found) {
+    for (; node != nullptr && found.size() < 2; node = node->next) {
+        if (!isElement(node))
+            continue;
+        if (xmlProp(node, "DEFINE") == std::string(stamp))
+            found.push_back(node);
+        fetchDefinedNodeWithStamp(node->children, stamp, found);
+    }
+}
 
 std::size_t queryValueBufferSize(uint32_t length) {
     std::size_t characters = std::max<std::size_t>({8u * std::max<std::size_t>(length, 1), 15, length});
@@ -229,7 +263,7 @@ ZELKOR_STATUS fetchElementfromXsd(const XsdSchema* schema, xmlNode* element, Xsd
     if (page == nullptr || schema == nullptr)
         return STATUS_FAILURE;
     const std::string pageName = charStr(page->name);
-    const xmlNode* declaration = schema->pageDeclaration(pageName);
+    const xmlNode* declaration = pageDeclarationByScan(*schema, pageName);
 
     const EngineSwitches& switches = engineSwitches();
     if (switches.gFlagUnit || switches.gFlagGeneral) {
@@ -245,11 +279,11 @@ ZELKOR_STATUS fetchElementfromXsd(const XsdSchema* schema, xmlNode* element, Xsd
     if (declaration == nullptr)
         return STATUS_FAILURE;
 
-    std::optional<std::string> type = xsdTypeName(declaration);
+    std::optional<std::string> type = defGetTypeFromNode(declaration);
     const xmlNode* holder = xsdContentHolder(*schema, declaration);
     if (type && !isStandardDataType(type->c_str())) {
         if (const xmlNode* named = schema->globalType(*type)) {
-            if (std::optional<std::string> inner = xsdTypeName(named)) {
+            if (std::optional<std::string> inner = defGetTypeFromNode(named)) {
                 type = inner;
                 holder = named;
             }
@@ -289,11 +323,7 @@ ZELKOR_STATUS fetchDataForUseAttrib(xmlNode* root, xmlDoc* /*document*/, void* /
     if (root == nullptr || stamp == nullptr)
         return STATUS_NULL_ARGUMENT;
     std::vector<xmlNode*> defined;
-    walkElements(root, [&](xmlNode* node) {
-        if (xmlProp(node, "DEFINE") == std::string(stamp))
-            defined.push_back(node);
-        return defined.size() < 2;
-    });
+    fetchDefinedNodeWithStamp(root, stamp, defined);
     if (defined.empty()) {
         userMessage("\nERROR: Stamp \"%s\" is not defined in XML.\n", stamp);
         return STATUS_INVALID_XML;
@@ -307,6 +337,11 @@ ZELKOR_STATUS fetchDataForUseAttrib(xmlNode* root, xmlDoc* /*document*/, void* /
 }
 
 ZELKOR_STATUS processUseAttrib(xmlNode* first, xmlDoc* document, void* reserved, const char* xsdPath) {
+    ConversionSchema schema(xsdPath != nullptr ? xsdPath : "");
+    return processUseAttrib(first, document, reserved, schema);
+}
+
+ZELKOR_STATUS processUseAttrib(xmlNode* first, xmlDoc* document, void* reserved, ConversionSchema& schema) {
     if (first == nullptr || document == nullptr)
         return STATUS_NULL_ARGUMENT;
     try {
@@ -318,7 +353,7 @@ ZELKOR_STATUS processUseAttrib(xmlNode* first, xmlDoc* document, void* reserved,
             return true;
         });
         (void)reserved;
-        StampContext context(xsdPath);
+        StampContext context(schema);
         ZELKOR_STATUS status = STATUS_OK;
         walkElements(first, [&](xmlNode* field) {
             std::optional<std::string> stamp = xmlProp(field, "USE");
@@ -376,12 +411,17 @@ ZELKOR_STATUS removeUseAttrib(xmlNode* first, xmlDoc* document, const char* /*ou
     return STATUS_OK;
 }
 
-ZELKOR_STATUS processFormatDecAttrib(xmlNode* first, xmlDoc* document, void* /*reserved*/, const char* xsdPath) {
+ZELKOR_STATUS processFormatDecAttrib(xmlNode* first, xmlDoc* document, void* reserved, const char* xsdPath) {
+    ConversionSchema schema(xsdPath != nullptr ? xsdPath : "");
+    return processFormatDecAttrib(first, document, reserved, schema);
+}
+
+ZELKOR_STATUS processFormatDecAttrib(xmlNode* first, xmlDoc* document, void* /*reserved*/, ConversionSchema& schema) {
     if (first == nullptr || document == nullptr)
         return STATUS_NULL_ARGUMENT;
     EngineState& state = engineState();
     try {
-        StampContext context(xsdPath);
+        StampContext context(schema);
         ZELKOR_STATUS status = STATUS_OK;
         walkElements(first, [&](xmlNode* field) {
             if (nameIs(field, "PAGE"))
@@ -442,7 +482,8 @@ ZELKOR_STATUS searchQueryAttrib(xmlNode* first, xmlDoc* document, QUERY_VALUE_CA
         return STATUS_NULL_ARGUMENT;
     EngineState& state = engineState();
     try {
-        StampContext stamps(xsdPath);
+        ConversionSchema schema(xsdPath != nullptr ? xsdPath : "");
+        StampContext stamps(schema);
         ZELKOR_STATUS status = STATUS_OK;
         walkElements(first, [&](xmlNode* field) {
             if (!isTrueWord(xmlProp(field, "QUERY")))

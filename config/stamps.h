@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace pageengine {
 
@@ -25,16 +26,22 @@ std::size_t queryValueBufferSize(uint32_t length);
 
 // USE resolution over first, its siblings and their descendants. 0; 5 null argument; 40 a stamp error.
 ZELKOR_STATUS processUseAttrib(xmlNode* first, xmlDoc* document, void* reserved, const char* xsdPath);
+// The same with the conversion's schema, compiled only when a field's type must be looked up.
+ZELKOR_STATUS processUseAttrib(xmlNode* first, xmlDoc* document, void* reserved, ConversionSchema& schema);
 
 // The text of the one element below root whose DEFINE is stamp. 0; 40 none, several, or no content.
 ZELKOR_STATUS fetchDataForUseAttrib(xmlNode* root, xmlDoc* document, void* reserved, const char* xsdPath,
                                     const char* stamp, std::string& value);
+// The search behind it: from node on (its descendants, then its following siblings, depth first in
+// document order), the elements whose DEFINE is stamp (exact); it stops at the second.
+void fetchDefinedNodeWithStamp(xmlNode* node, const char* stamp, std::vector<xmlNode*>& found);
 
 // Removes every USE attribute of the subtree. 0, or 5 for a null argument.
 ZELKOR_STATUS removeUseAttrib(xmlNode* first, xmlDoc* document, const char* outputPath, const char* xsdPath);
 
 // FORMAT="Dec" resolution. 0; 5; 40.
 ZELKOR_STATUS processFormatDecAttrib(xmlNode* first, xmlDoc* document, void* reserved, const char* xsdPath);
+ZELKOR_STATUS processFormatDecAttrib(xmlNode* first, xmlDoc* document, void* reserved, ConversionSchema& schema);
 
 // QUERY resolution. 0; 5; 40 misuse; 49 an answer that is not valid for its field; the callback's status.
 ZELKOR_STATUS searchQueryAttrib(xmlNode* first, xmlDoc* document, QUERY_VALUE_CALLBACK callback, void* context,
@@ -49,6 +56,10 @@ struct XsdFieldProperties {
     std::string name;         // a NAME the XSD fixes
     uint32_t writeMode = 0;
 };
+
+// One visit of the scan over the schema's global element declarations (xmlHashScanner): notes the
+// declaration of the page being looked for, among MANUFACTURING's or global.
+void SchemaHashtableScanner(void* payload, void* data, const xmlChar* name);
 
 // 0 found; 1 not found; 54 the field's page is dropped by the unit or general filter.
 ZELKOR_STATUS fetchElementfromXsd(const XsdSchema* schema, xmlNode* element, XsdFieldProperties& properties);

@@ -50,21 +50,54 @@ const xmlNode* derivation(const xmlNode* complexType) {
 }
 
 void collectAttributes(const xmlNode* parent, std::vector<XsdAttribute>& out) {
-    for (const xmlNode* child = firstElementChild(parent); child != nullptr; child = nextElementSibling(child)) {
+    for (const xmlNode* child = defGetSchemaAttributeNode(parent); child != nullptr; child = nextElementSibling(child)) {
         if (!isXsd(child, "attribute"))
             continue;
         std::optional<std::string> name = xmlProp(child, "name");
-        std::optional<std::string> value = xsdValue(child);
+        std::optional<std::string> value = defGetAttribValue(child);
         if (name && value)
             out.push_back({*name, *value});
     }
+}
+
+bool isCompositor(const xmlNode* node) {
+    return isXsd(node, "sequence") || isXsd(node, "choice") || isXsd(node, "all");
+}
+
+// The node after one in a content model: its next sibling, read into groups (a group's first member
+// stands for the group), and past the end of a group what follows it; the enclosing complexType ends it.
+const xmlNode* nextInContentModel(const xmlNode* node) {
+    for (;;) {
+        const xmlNode* next = nextElementSibling(node);
+        if (next == nullptr) {
+            if (!isCompositor(node->parent))
+                return nullptr;
+            node = node->parent;
+            continue;
+        }
+        while (isCompositor(next) && firstElementChild(next) != nullptr)
+            next = firstElementChild(next);
+        if (!isCompositor(next))
+            return next;
+        node = next; // an empty group
+    }
+}
+
+// The first member of a group's content model that is no group itself.
+const xmlNode* firstInContentModel(const xmlNode* group) {
+    const xmlNode* node = firstElementChild(group);
+    while (isCompositor(node)) {
+        const xmlNode* first = firstElementChild(node);
+        node = first != nullptr ? first : nextInContentModel(node);
+    }
+    return node;
 }
 
 void collectElements(const xmlNode* group, std::vector<xmlNode*>& out) {
     for (xmlNode* child = firstElementChild(group); child != nullptr; child = nextElementSibling(child)) {
         if (isXsd(child, "element"))
             out.push_back(child);
-        else if (isXsd(child, "sequence") || isXsd(child, "choice") || isXsd(child, "all"))
+        else if (isCompositor(child))
             collectElements(child, out);
     }
 }
@@ -101,6 +134,19 @@ ZELKOR_STATUS XsdSchema::load(const std::string& path, std::unique_ptr<XsdSchema
     }
 }
 
+const XsdSchema* ConversionSchema::get(ZELKOR_STATUS& status) {
+    if (!tried_) {
+        tried_ = true;
+        std::string path;
+        if (name_.empty())
+            status_ = 5;
+        else if ((status_ = resolveSchemaPath(name_.c_str(), path)) == 0)
+            status_ = XsdSchema::load(path, schema_);
+    }
+    status = status_;
+    return schema_.get();
+}
+
 xmlNode* XsdSchema::globalElement(std::string_view name) const {
     if (!schema_ || schema_->elemDecl == nullptr)
         return nullptr;
@@ -118,15 +164,20 @@ xmlNode* XsdSchema::globalType(std::string_view name) const {
     return type != nullptr ? type->node : nullptr;
 }
 
-const xmlNode* XsdSchema::pageDeclaration(const std::string& name) const {
+const xmlNode* XsdSchema::declarationBelowRoot(const std::string& name) const {
     if (!pages_) {
         pages_.emplace();
         if (const xmlNode* manufacturing = globalElement("MANUFACTURING"))
             for (const xmlNode* page : xsdChildElements(*this, manufacturing))
                 pages_->emplace(xmlProp(page, "name").value_or(""), page);
     }
-    if (auto found = pages_->find(name); found != pages_->end())
-        return found->second;
+    auto found = pages_->find(name);
+    return found != pages_->end() ? found->second : nullptr;
+}
+
+const xmlNode* XsdSchema::pageDeclaration(const std::string& name) const {
+    if (const xmlNode* below = declarationBelowRoot(name))
+        return below;
     return globalElement(name);
 }
 
@@ -152,12 +203,34 @@ bool isXsd(const xmlNode* node, const char* localName) {
     return isElement(node) && nameIs(node, localName);
 }
 
-std::optional<std::string> xsdValue(const xmlNode* declaration) {
+std::optional<std::string> defGetAttribValue(const xmlNode* declaration) {
     if (declaration == nullptr)
         return std::nullopt;
     if (std::optional<std::string> fixed = xmlProp(declaration, "fixed"))
         return fixed;
     return xmlProp(declaration, "default");
+}
+
+std::optional<std::string> getAttribValue(const xmlAttr* attribute) {
+    if (attribute == nullptr || (!xmlStrEqual(attribute->name, xmlStr("fixed")) &&
+                                 !xmlStrEqual(attribute->name, xmlStr("default"))))
+        return std::nullopt;
+    XmlCharPtr value(xmlNodeListGetString(attribute->doc, attribute->children, 1));
+    return std::string(value ? charStr(value.get()) : "");
+}
+
+std::optional<std::string> defGetAttributeValueFromSchemaNode(const xmlNode* node, const char* name) {
+    std::optional<std::string> value = node != nullptr ? xmlProp(node, name) : std::nullopt;
+    if (value && value->size() >= 512)
+        return std::nullopt;
+    return value;
+}
+
+const xmlNode* defGetSchemaAttributeNode(const xmlNode* node) {
+    for (const xmlNode* child = firstElementChild(node); child != nullptr; child = nextElementSibling(child))
+        if (isXsd(child, "attribute"))
+            return child;
+    return nullptr;
 }
 
 std::vector<XsdAttribute> xsdAttributes(const xmlNode* declaration) {
@@ -178,24 +251,49 @@ std::optional<std::string> xsdAttributeValue(const xmlNode* declaration, std::st
     return std::nullopt;
 }
 
-std::optional<std::string> xsdTypeName(const xmlNode* declaration) {
+namespace {
+
+// A type name a field can be of: a built-in XML Schema type (xs:string and the like) names none, so the
+// TYPE attribute declaration decides then.
+bool namesSchemaType(const std::optional<std::string>& type) {
+    return type && !type->empty() && type->find(':') == std::string::npos;
+}
+
+} // namespace
+
+std::optional<std::string> defGetTypeFromSchema(const xmlNode* declaration) {
     if (declaration == nullptr)
         return std::nullopt;
-    // A built-in XML Schema type (xs:string and the like) names no field type: the TYPE attribute
-    // declaration decides then.
-    auto named = [](const std::optional<std::string>& type) {
-        return type && !type->empty() && type->size() < 512 && type->find(':') == std::string::npos;
-    };
-    std::optional<std::string> type = xmlProp(declaration, "type");
-    if (!type)
-        type = xmlProp(declaration, "TYPE");
-    if (named(type))
-        return type;
+    std::optional<std::string> type =
+        xmlHasProp(declaration, xmlStr("type")) != nullptr ? defGetAttributeValueFromSchemaNode(declaration, "type")
+                                                           : defGetAttributeValueFromSchemaNode(declaration, "TYPE");
+    return namesSchemaType(type) ? type : std::nullopt;
+}
+
+std::optional<std::string> defGetTypeFromSimpleContent(const xmlNode* declaration) {
     if (const xmlNode* step = derivation(ownComplexType(declaration))) {
-        if (std::optional<std::string> base = xmlProp(step, "base"); named(base))
+        if (std::optional<std::string> base = defGetAttributeValueFromSchemaNode(step, "base"); namesSchemaType(base))
             return base;
     }
+    return std::nullopt;
+}
+
+std::optional<std::string> defGetTypeFromNode(const xmlNode* declaration) {
+    if (declaration == nullptr)
+        return std::nullopt;
+    if (std::optional<std::string> own = defGetTypeFromSchema(declaration))
+        return own;
+    if (std::optional<std::string> base = defGetTypeFromSimpleContent(declaration))
+        return base;
     return xsdAttributeValue(declaration, "type");
+}
+
+std::optional<std::string> defGetElementOffsetFromNode(const xmlNode* declaration) {
+    return xsdAttributeValue(declaration, "OFFSET");
+}
+
+const xmlNode* defFindNodeFromSchema(const XsdSchema& schema, std::string_view typeName) {
+    return schema.globalType(typeName);
 }
 
 const xmlNode* xsdContentHolder(const XsdSchema& schema, const xmlNode* declaration) {
@@ -219,6 +317,32 @@ std::vector<xmlNode*> xsdChildElements(const XsdSchema& schema, const xmlNode* d
         if (isXsd(child, "sequence") || isXsd(child, "choice") || isXsd(child, "all"))
             collectElements(child, elements);
     return elements;
+}
+
+const xmlNode* defGetSchemaElementsForNode(const XsdSchema& schema, const xmlNode* declaration) {
+    const xmlNode* complexType = ownComplexType(xsdContentHolder(schema, declaration));
+    for (const xmlNode* child = firstElementChild(complexType); child != nullptr; child = nextElementSibling(child)) {
+        if (!isCompositor(child))
+            continue;
+        for (const xmlNode* node = firstInContentModel(child); node != nullptr; node = nextInContentModel(node))
+            if (isXsd(node, "element"))
+                return node;
+    }
+    return nullptr;
+}
+
+const xmlNode* defGetNamedNodeFromSchema(const xmlNode* node, std::string_view name, std::string_view kind) {
+    for (; node != nullptr; node = nextInContentModel(node)) {
+        if (!isElement(node) || !sameIgnoringCase(charStr(node->name), kind))
+            continue;
+        if (std::optional<std::string> own = xmlProp(node, "name"); own && sameIgnoringCase(*own, name))
+            return node;
+    }
+    return nullptr;
+}
+
+const xmlNode* defGetChildNode(const XsdSchema& schema, const xmlNode* declaration, std::string_view name) {
+    return defGetNamedNodeFromSchema(defGetSchemaElementsForNode(schema, declaration), name, "element");
 }
 
 std::optional<uint64_t> xsdOccurrences(const xmlNode* declaration) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace pageengine {
@@ -52,6 +53,8 @@ class XsdSchema {
     xmlNode* globalType(std::string_view name) const;
     // The declaration of a page: an element declared below MANUFACTURING, else a global element.
     const xmlNode* pageDeclaration(const std::string& name) const;
+    // The first element declared below MANUFACTURING with that name, or null (indexed once).
+    const xmlNode* declarationBelowRoot(const std::string& name) const;
 
   private:
     XmlDocPtr document_;
@@ -61,6 +64,26 @@ class XsdSchema {
     mutable std::optional<std::unordered_map<std::string, const xmlNode*>> pages_;
 };
 
+// The XSD of one conversion, compiled at most once and handed to every step that reads it. The schema
+// name is looked up as a builder looks it up (as given, else under ZELKOR_SUPPORT_FILES).
+class ConversionSchema {
+  public:
+    explicit ConversionSchema(std::string name) : name_(std::move(name)) {}
+    ConversionSchema(const ConversionSchema&) = delete;
+    ConversionSchema& operator=(const ConversionSchema&) = delete;
+
+    // The compiled schema, or null with the status of the one attempt: 52, 53, 58 from the lookup, 41 the
+    // file or the schema does not parse, 6 out of memory, 5 no name.
+    const XsdSchema* get(ZELKOR_STATUS& status);
+    const std::string& name() const { return name_; }
+
+  private:
+    std::string name_;
+    bool tried_ = false;
+    ZELKOR_STATUS status_ = 0;
+    std::unique_ptr<XsdSchema> schema_;
+};
+
 // Element children of a node, for walking XSD and user documents alike.
 xmlNode* firstElementChild(const xmlNode* node);
 xmlNode* nextElementSibling(const xmlNode* node);
@@ -68,7 +91,14 @@ xmlNode* nextElementSibling(const xmlNode* node);
 bool isXsd(const xmlNode* node, const char* localName);
 
 // The "fixed" value of a declaration, else its "default".
-std::optional<std::string> xsdValue(const xmlNode* declaration);
+std::optional<std::string> defGetAttribValue(const xmlNode* declaration);
+// The value of one attribute of a declaration when that attribute is its "fixed" or "default".
+std::optional<std::string> getAttribValue(const xmlAttr* attribute);
+// The text of a declaration's attribute of that name when it is shorter than 512 characters.
+std::optional<std::string> defGetAttributeValueFromSchemaNode(const xmlNode* node, const char* name);
+
+// The first xs:attribute among a node's children, or null.
+const xmlNode* defGetSchemaAttributeNode(const xmlNode* node);
 
 struct XsdAttribute {
     std::string name;
@@ -80,13 +110,32 @@ std::vector<XsdAttribute> xsdAttributes(const xmlNode* declaration);
 // One of them by name, letter case ignored.
 std::optional<std::string> xsdAttributeValue(const xmlNode* declaration, std::string_view name);
 
-// A declaration's type name: its own "type" attribute, else the base of the extension or restriction of
-// its complexType's simpleContent, else the value of its "TYPE" attribute declaration.
-std::optional<std::string> xsdTypeName(const xmlNode* declaration);
+// A declaration's own "type" attribute, else its "TYPE", when it names a type of the schema (not a
+// built-in xs: type, not empty, shorter than 512 characters).
+std::optional<std::string> defGetTypeFromSchema(const xmlNode* declaration);
+// The base of the extension or restriction under a declaration's complexType (simple or complex
+// content), when it names a type of the schema.
+std::optional<std::string> defGetTypeFromSimpleContent(const xmlNode* declaration);
+// A declaration's type name: defGetTypeFromSchema, else defGetTypeFromSimpleContent, else the value of
+// its "type" attribute declaration (letter case ignored).
+std::optional<std::string> defGetTypeFromNode(const xmlNode* declaration);
+// The OFFSET text a declaration fixes through its attribute declarations.
+std::optional<std::string> defGetElementOffsetFromNode(const xmlNode* declaration);
+
+// A global type's declaration node by its name, or null.
+const xmlNode* defFindNodeFromSchema(const XsdSchema& schema, std::string_view typeName);
 
 // The element declarations one level below a declaration, in order: through its complexType (or, for a
 // declaration typed by a named complex type, that type), sequences and choices.
 std::vector<xmlNode*> xsdChildElements(const XsdSchema& schema, const xmlNode* declaration);
+// The first of them, or null.
+const xmlNode* defGetSchemaElementsForNode(const XsdSchema& schema, const xmlNode* declaration);
+// The first of node and the declarations after it in its content model (its following siblings, read
+// through nested sequence, choice and all groups) whose local name is kind and whose "name" is name,
+// both compared without regard to case; null when there is none.
+const xmlNode* defGetNamedNodeFromSchema(const xmlNode* node, std::string_view name, std::string_view kind);
+// The element declaration of that name among those one level below a declaration (letter case ignored).
+const xmlNode* defGetChildNode(const XsdSchema& schema, const xmlNode* declaration, std::string_view name);
 
 // The declaration that holds a declaration's children: the named complex type it refers to, else itself.
 const xmlNode* xsdContentHolder(const XsdSchema& schema, const xmlNode* declaration);

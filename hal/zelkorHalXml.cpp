@@ -202,7 +202,7 @@ ZELKOR_STATUS temporaryName(Conversion& c, std::string& out, const char* stem) {
 
 // The user's document copied through a file of its own, with its stamps resolved unless the core's
 // XML-to-XML operation wrote this very file.
-ZELKOR_STATUS resolvedCopy(Conversion& c, XmlDocPtr& copy) {
+ZELKOR_STATUS resolvedCopy(Conversion& c, ConversionSchema& schema, XmlDocPtr& copy) {
     std::string copyPath;
     if (ZELKOR_STATUS status = temporaryName(c, copyPath, "copy"); status != 0)
         return status;
@@ -221,9 +221,9 @@ ZELKOR_STATUS resolvedCopy(Conversion& c, XmlDocPtr& copy) {
     xmlNode* root = findXmlNode(copy.get(), "//MANUFACTURING");
     if (root == nullptr)
         return XML_BAD_NAME;
-    if (ZELKOR_STATUS status = processUseAttrib(root, copy.get(), nullptr, c.xsdPath.c_str()); status != 0)
+    if (ZELKOR_STATUS status = processUseAttrib(root, copy.get(), nullptr, schema); status != 0)
         return status;
-    return processFormatDecAttrib(root, copy.get(), nullptr, c.xsdPath.c_str());
+    return processFormatDecAttrib(root, copy.get(), nullptr, schema);
 }
 
 // The peppered document of the user's pages; recordPages lists them for the way back.
@@ -245,16 +245,18 @@ ZELKOR_STATUS buildPeppered(Conversion& c, uint8_t recordPages, std::string& pep
                                                      : "Creating peppered XML **** FAILED ****");
         return 1;
     }
+    // The XSD is compiled once, by the first step that reads it, for every step of the conversion.
+    ConversionSchema schema(c.xsdPath);
     XmlDocPtr copy;
     if (recordPages == 0) {
-        if (ZELKOR_STATUS status = resolvedCopy(c, copy); status != 0)
+        if (ZELKOR_STATUS status = resolvedCopy(c, schema, copy); status != 0)
             return status;
     }
     xmlDoc* merged = copy ? copy.get() : c.user.get();
     std::string defaults, complete;
     if (ZELKOR_STATUS status = temporaryName(c, defaults, "default"); status != 0)
         return status;
-    if (ZELKOR_STATUS status = xsdCreateDefaultXml(c.xsdPath.c_str(), defaults.c_str(), nullptr); status != 0) {
+    if (ZELKOR_STATUS status = xsdCreateDefaultXml(schema, defaults.c_str()); status != 0) {
         c.logText(ZELKOR_LOG_ERROR, "Failed to create default xml file");
         c.logText(ZELKOR_LOG_ERROR, "Failed to create complete xml file");
         return status;
@@ -268,7 +270,7 @@ ZELKOR_STATUS buildPeppered(Conversion& c, uint8_t recordPages, std::string& pep
         return status;
     }
     c.logText(ZELKOR_LOG_INFO, "Successfully created complete xml file");
-    ZELKOR_STATUS status = defCreatePepperedXml(c.xsdPath.c_str(), complete.c_str(), peppered.c_str(), recordPages);
+    ZELKOR_STATUS status = defCreatePepperedXml(schema, complete.c_str(), peppered.c_str(), recordPages);
     if (status != 0)
         c.logText(ZELKOR_LOG_ERROR, recordPages != 0 ? "Failed to create peppered xml" : "Failed to create peppered xml file");
     return status;

@@ -16,7 +16,8 @@ namespace {
 using namespace configtest;
 
 const std::string XSD = fixture("chain/region.xsd");
-const std::string USER = fixture("chain/user.xml");
+// The pages as the road of static pages takes them (one place for the repeatable field).
+const std::string USER = fixture("chain/static_user.xml");
 
 struct RawPage {
     uint16_t id;

@@ -95,6 +95,26 @@ TEST_F(BuilderTest, StaticBuilderCases) {
                        "<xs:element name=\"cg_b\"><xs:complexType><xs:sequence>" + leaf("y", "BYTE", "1", "", "02") +
                        "</xs:sequence><xs:attribute name=\"TYPE\" type=\"xs:string\" fixed=\"CONFIGSET\"/>"
                        "</xs:complexType></xs:element></xs:choice></xs:sequence>");
+    const std::string nested = pageType(
+        "nestType", "<xs:sequence><xs:element name=\"c\"><xs:complexType><xs:sequence>" + leaf("y", "BYTE", "1", "", "01") +
+                        "</xs:sequence><xs:attribute name=\"TYPE\" type=\"xs:string\" fixed=\"CONFIGSET\"/>"
+                        "</xs:complexType></xs:element>" + leaf("y", "BYTE", "1", "", "0F") + "</xs:sequence>");
+    const std::string twoGroups = pageType(
+        "twoType", "<xs:sequence><xs:element name=\"cg_a\" minOccurs=\"0\"><xs:complexType><xs:sequence>" +
+                       leaf("x", "BYTE", "1", "", "01") +
+                       "</xs:sequence><xs:attribute name=\"TYPE\" type=\"xs:string\" fixed=\"CONFIGSET\"/>"
+                       "</xs:complexType></xs:element>"
+                       "<xs:element name=\"cg_b\" minOccurs=\"0\"><xs:complexType><xs:sequence>" +
+                       leaf("y", "BYTE", "1", "", "02") +
+                       "</xs:sequence><xs:attribute name=\"TYPE\" type=\"xs:string\" fixed=\"CONFIGSET\"/>"
+                       "</xs:complexType></xs:element></xs:sequence>");
+    // A value written before its name, after a declaration with a name and no value.
+    const std::string pairing = pageType(
+        "pairType", "<xs:sequence><xs:element name=\"f\"><xs:complexType><xs:simpleContent><xs:extension "
+                    "base=\"xs:string\"><xs:attribute name=\"TYPE\" type=\"xs:string\" fixed=\"BYTE\"/>"
+                    "<xs:attribute name=\"QUERY\" type=\"xs:string\"/>"
+                    "<xs:attribute fixed=\"2\" name=\"LENGTH\" type=\"xs:string\"/>"
+                    "</xs:extension></xs:simpleContent></xs:complexType></xs:element></xs:sequence>");
     struct Case {
         const char* what;
         std::string schema;
@@ -110,22 +130,54 @@ TEST_F(BuilderTest, StaticBuilderCases) {
          "<PAGE NAME=\"p\" ID=\"0001\"><WORD NAME=\"w\" FORMAT=\"Dec\" LENGTH=\"1\">ff</WORD></PAGE>"},
         {"FORMAT=Dec not a number", regionSchema("<xs:element name=\"p\" type=\"decType\"/>", ROOT_ATTRIBUTES, decimal),
          userDocument("<p><w FORMAT=\"Dec\">25x</w></p>"), 40, invalid, ""},
-        {"the group the user chose", regionSchema("<xs:element name=\"p\" type=\"grpType\"/>", ROOT_ATTRIBUTES, groups),
+        {"every alternative of a choice of groups, the one the user chose with the user's value",
+         regionSchema("<xs:element name=\"p\" type=\"grpType\"/>", ROOT_ATTRIBUTES, groups),
          userDocument("<p><cg_b><y>07</y></cg_b></p>"), 0, "",
-         "<PAGE NAME=\"p\" ID=\"0001\"><CONFIGSET NAME=\"cg_b\"><BYTE NAME=\"y\" LENGTH=\"1\">07</BYTE></CONFIGSET></PAGE>"},
-        {"groups in the user's order, an empty one with its defaults",
+         "<PAGE NAME=\"p\" ID=\"0001\"><CONFIGSET NAME=\"cg_a\"><BYTE NAME=\"x\" LENGTH=\"1\">01</BYTE></CONFIGSET>"
+         "<CONFIGSET NAME=\"cg_b\"><BYTE NAME=\"y\" LENGTH=\"1\">07</BYTE></CONFIGSET></PAGE>"},
+        {"the choice once with every alternative, then once per further group in the user's order",
          regionSchema("<xs:element name=\"p\" type=\"grpType\"/>", ROOT_ATTRIBUTES, groups),
          userDocument("<p><cg_b><y>07</y></cg_b><cg_a/><cg_b/></p>"), 0, "",
-         "<PAGE NAME=\"p\" ID=\"0001\"><CONFIGSET NAME=\"cg_b\"><BYTE NAME=\"y\" LENGTH=\"1\">07</BYTE></CONFIGSET>"
+         "<PAGE NAME=\"p\" ID=\"0001\"><CONFIGSET NAME=\"cg_a\"><BYTE NAME=\"x\" LENGTH=\"1\">01</BYTE></CONFIGSET>"
+         "<CONFIGSET NAME=\"cg_b\"><BYTE NAME=\"y\" LENGTH=\"1\">07</BYTE></CONFIGSET>"
          "<CONFIGSET NAME=\"cg_a\"><BYTE NAME=\"x\" LENGTH=\"1\">01</BYTE></CONFIGSET>"
          "<CONFIGSET NAME=\"cg_b\"><BYTE NAME=\"y\" LENGTH=\"1\">02</BYTE></CONFIGSET></PAGE>"},
         {"a type containing itself", regionSchema("<xs:element name=\"p\" type=\"loopType\"/>", ROOT_ATTRIBUTES, loop),
          userDocument("<p/>"), 40, "\nERROR : Type of element \"again\" contains itself.\n", ""},
-        {"too many occurrences",
-         regionSchema("<xs:element name=\"p\" type=\"decType\"/>", ROOT_ATTRIBUTES,
-                      pageType("decType", "<xs:sequence><xs:element name=\"w\" type=\"xs:string\" maxOccurs=\"70000\"/>"
+        {"maxOccurs is not read: one element per declaration",
+         regionSchema("<xs:element name=\"p\" type=\"repType\"/>", ROOT_ATTRIBUTES,
+                      pageType("repType", "<xs:sequence><xs:element name=\"w\" default=\"00\" maxOccurs=\"70000\">"
+                                          "<xs:complexType><xs:simpleContent><xs:extension base=\"xs:string\">"
+                                          "<xs:attribute name=\"TYPE\" type=\"xs:string\" fixed=\"BYTE\"/>"
+                                          "</xs:extension></xs:simpleContent></xs:complexType></xs:element>"
                                           "</xs:sequence>")),
-         userDocument("<p/>"), 40, "\nERROR : Element \"w\" repeats more often than a page can hold.\n", ""},
+         userDocument("<p/>"), 0, "", "<PAGE NAME=\"p\" ID=\"0001\"><BYTE NAME=\"w\">00</BYTE></PAGE>"},
+        {"a field of a container is not taken for the page's field of that name",
+         regionSchema("<xs:element name=\"p\" type=\"nestType\"/>", ROOT_ATTRIBUTES, nested),
+         userDocument("<p><c><y>05</y></c></p>"), 0, "",
+         "<PAGE NAME=\"p\" ID=\"0001\"><CONFIGSET NAME=\"c\"><BYTE NAME=\"y\" LENGTH=\"1\">05</BYTE></CONFIGSET>"
+         "<BYTE NAME=\"y\" LENGTH=\"1\">0F</BYTE></PAGE>"},
+        {"two group declarations take their groups in turn",
+         regionSchema("<xs:element name=\"p\" type=\"twoType\"/>", ROOT_ATTRIBUTES, twoGroups),
+         userDocument("<p><cg_a><x>05</x></cg_a><cg_b><y>06</y></cg_b></p>"), 0, "",
+         "<PAGE NAME=\"p\" ID=\"0001\"><CONFIGSET NAME=\"cg_a\"><BYTE NAME=\"x\" LENGTH=\"1\">05</BYTE></CONFIGSET>"
+         "<CONFIGSET NAME=\"cg_b\"><BYTE NAME=\"y\" LENGTH=\"1\">06</BYTE></CONFIGSET></PAGE>"},
+        {"groups in another order than the page declares them are refused",
+         regionSchema("<xs:element name=\"p\" type=\"twoType\"/>", ROOT_ATTRIBUTES, twoGroups),
+         userDocument("<p><cg_b><y>06</y></cg_b><cg_a><x>05</x></cg_a></p>"), 40,
+         "\nERROR : More \"cg_a\" elements than page \"p\" declares.\n", ""},
+        {"a field given twice in a container with one place for it",
+         regionSchema("<xs:element name=\"p\" type=\"nestType\"/>", ROOT_ATTRIBUTES, nested),
+         userDocument("<p><c><y>05</y><y>06</y></c></p>"), 40, "\nERROR : More \"y\" elements than page \"p\" declares.\n",
+         ""},
+        {"a page declared in a choice of pages",
+         regionSchema("<xs:choice maxOccurs=\"unbounded\"><xs:element name=\"p\" type=\"decType\"/>"
+                      "<xs:element name=\"q\" type=\"decType\"/></xs:choice>",
+                      ROOT_ATTRIBUTES, decimal),
+         userDocument("<q><w>1</w></q>"), 0, "", "<PAGE NAME=\"q\" ID=\"0001\"><WORD NAME=\"w\" LENGTH=\"1\">1</WORD></PAGE>"},
+        {"a name and a value pair up within one attribute declaration",
+         regionSchema("<xs:element name=\"p\" type=\"pairType\"/>", ROOT_ATTRIBUTES, pairing),
+         userDocument("<p><f>0102</f></p>"), 0, "", "<PAGE NAME=\"p\" ID=\"0001\"><BYTE NAME=\"f\" LENGTH=\"2\">0102</BYTE></PAGE>"},
         {"PAGE with a CONFIGSET", regionSchema("<xs:element name=\"p\" type=\"decType\"/>", ROOT_ATTRIBUTES, decimal),
          userDocument("<PAGE NAME=\"x\" ID=\"1\"><CONFIGSET><DWORD NAME=\"d\">1</DWORD></CONFIGSET></PAGE>"), 1,
          "\nCONFIGSET type (Or cg_ element and configGroup) is not supported with dynamic pages\n", ""},
@@ -155,6 +207,23 @@ TEST_F(BuilderTest, StaticBuilderCases) {
             EXPECT_TRUE(xmllintAccepts(output, fixture("peppered.xsd"))) << c.what << readText(output);
         }
     }
+}
+
+// The user's UNIT="TRUE" stays over the schema's default, and the user's page ID goes to the page even
+// when a field, emitted before the page's own attributes, declares an ID of its own.
+TEST_F(BuilderTest, PageCarryOversStayOnThePage) {
+    const std::string types = "<xs:complexType name=\"uType\"><xs:sequence>" +
+                              leaf("f", "BYTE", "1", "<xs:attribute name=\"ID\" type=\"xs:string\" default=\"77\"/>") +
+                              "</xs:sequence><xs:attribute name=\"TYPE\" type=\"xs:string\" fixed=\"PAGE\"/>"
+                              "<xs:attribute name=\"ID\" type=\"xs:string\" default=\"0001\"/>"
+                              "<xs:attribute name=\"UNIT\" type=\"xs:string\" default=\"FALSE\"/></xs:complexType>";
+    const std::string xsd = regionSchema("<xs:element name=\"p\" type=\"uType\" minOccurs=\"0\"/>"
+                                         "<xs:element name=\"q\" type=\"uType\" minOccurs=\"0\"/>",
+                                         ROOT_ATTRIBUTES, types);
+    ASSERT_EQ(buildStatic(xsd, userDocument("<p ID=\"0F10\" UNIT=\"TRUE\"><f>01</f></p><q><f>02</f></q>")), 0u);
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(content(), "<PAGE NAME=\"p\" UNIT=\"TRUE\" ID=\"0F10\"><BYTE NAME=\"f\" LENGTH=\"1\" ID=\"77\">01</BYTE></PAGE>"
+                         "<PAGE NAME=\"q\" ID=\"0001\" UNIT=\"FALSE\"><BYTE NAME=\"f\" LENGTH=\"1\" ID=\"77\">02</BYTE></PAGE>");
 }
 
 TEST_F(BuilderTest, RecordedPagesInOrderAndFreshOnEachBuild) {
