@@ -4,6 +4,7 @@
 #ifndef ZELKOR_HAL_COMMON_H
 #define ZELKOR_HAL_COMMON_H
 
+#include "core/firmwareImage.h"
 #include "core/zelkor.h"
 #include "hal/zelkorHalRegionOps.h"
 #include "hal/zelkorHalTopology.h"
@@ -46,15 +47,6 @@ inline constexpr ZELKOR_STATUS HAL_UNSUPPORTED_EXPANDER = 29;
 inline constexpr ZELKOR_STATUS HAL_FOREIGN_FIRMWARE = 32;
 inline constexpr ZELKOR_STATUS HAL_CONNECTION_DROPPED = 62; // TCP peer hung up after a reset request
 
-// Firmware header and flash table as they sit in the flash.
-inline constexpr uint32_t FW_HEADER_SIZE = 84;
-inline constexpr uint32_t FW_SIGNATURE_OFFSET = 4;
-inline constexpr uint32_t FW_FLASH_TABLE_OFFSET = 80;
-inline constexpr uint32_t FLASH_TABLE_HEAD_SIZE = 4;
-inline constexpr uint32_t FLASH_TABLE_COUNT_OFFSET = 2;
-inline constexpr uint32_t FLASH_TABLE_ENTRY_SIZE = 12;
-inline constexpr uint32_t FLASH_TABLE_MAX_SIZE = 424;
-
 // Ethernet settings: the field selectors and the size code that asks the interface for a page patch.
 inline constexpr uint8_t ETHERNET_FIELD_LAST = 3; // 0 address, 1 mask, 2 gateway, 3 DHCP
 inline constexpr uint32_t ETHERNET_SIZE_CODE = 0xE6;
@@ -77,10 +69,10 @@ struct HalFamily {
     uint32_t headerRow;            // index in staticRows of the row the header and the table are read through
     uint32_t flashBase;            // expander address of the flash
     uint32_t flashBytes;           // bytes of the flash
-    uint32_t flashTableSize;       // bytes of the flash table read: head and at most (size - 4) / 12 entries
+    uint32_t flashTableSize;       // bytes of the FLASH_TABLE read: its head and flashTableCapacity() entries
     bool partitionsByEntryId;      // partition rows named by the entry's id (else by its table position)
     bool lenientHeaderOnDebugPort; // a foreign header over the debug port still lets some commands on
-    uint32_t signature[3];
+    FwSignature signature;
 
     // Registers.
     uint32_t ethernetPageId; // 0: the family has no Ethernet settings

@@ -76,7 +76,7 @@ const HalFamily kOstrel{
     .flashTableSize = 136,
     .partitionsByEntryId = true,
     .lenientHeaderOnDebugPort = false,
-    .signature = {0x5EA1D0C3u, 0x5ED0A1C3u, 0x5ED0C3A1u},
+    .signature = FW_SIGNATURE_OSTREL,
     .ethernetPageId = MFG_PAGE_ETHERNET_OSTREL,
     .miscControl = 0x40900018u,
     .smartCliMergesBit = true,

@@ -75,7 +75,7 @@ const HalFamily kPalx{
     .flashTableSize = 0,
     .partitionsByEntryId = false,
     .lenientHeaderOnDebugPort = false,
-    .signature = {0x5AEAA55Au, 0xA55AEAA5u, 0x5AA55AEAu},
+    .signature = FW_SIGNATURE_PALX,
     .ethernetPageId = 0,
     .miscControl = 0,
     .smartCliMergesBit = false,

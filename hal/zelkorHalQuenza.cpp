@@ -78,7 +78,7 @@ const HalFamily kQuenza{
     .flashTableSize = 424,
     .partitionsByEntryId = false,
     .lenientHeaderOnDebugPort = true,
-    .signature = {0x7A3E91F4u, 0x7A91E3F4u, 0x7A91F4E3u},
+    .signature = FW_SIGNATURE_QUENZA,
     .ethernetPageId = MFG_PAGE_ETHERNET_QUENZA,
     .miscControl = 0x42400018u,
     .smartCliMergesBit = false,

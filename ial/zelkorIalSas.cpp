@@ -4,6 +4,7 @@
 // with READ BUFFER and WRITE BUFFER. Operations are reached only through ial_sas_query_symbol.
 #include "ial/zelkorIalSas.h"
 
+#include "core/firmwareImage.h"
 #include "core/modules.h"
 #include "ial/sasCommands.h"
 
@@ -40,11 +41,8 @@ constexpr ZELKOR_STATUS kNoScsiDevices = 51;
 // A READ BUFFER that brought fewer bytes than asked: the record it should fill is not there.
 constexpr ZELKOR_STATUS kShortRead = SAS_READ_EMPTY;
 
-// Firmware signature words (buffer 0xE0 and, for type 1, buffer 0, 4 bytes at offset 4).
-constexpr uint32_t kSignatureQuenza = 0x7A3E91F4u;
-constexpr uint32_t kSignatureOstrel = 0x5EA1D0C3u;
-constexpr uint32_t kSignaturePalx = 0x5AEAA55Au;
-constexpr uint32_t kSignatureOffset = 4;
+// The first firmware signature word (buffer 0xE0 and, for type 1, buffer 0) tells the family.
+constexpr uint32_t kSignatureOffset = offsetof(ZELKOR_FW_HEADER, signature);
 
 // Expander registers.
 constexpr uint32_t DEVICE_SIGNATURE_ADDRESS = 0xC000002Cu;
@@ -264,13 +262,13 @@ ZELKOR_STATUS getSignature(SAS_INSTANCE& inst) {
     LOG_INFO(handle, fn, "Reading Firmware Signature");
     uint32_t word = 0;
     readWord(inst, SAS_BUFFER_SIGNATURE, kSignatureOffset, &word);
-    if (word == kSignatureQuenza) {
+    if (word == FW_SIGNATURE_QUENZA[0]) {
         gExpanderType = ZELKOR_CHIP_QUENZA;
-    } else if (word == kSignatureOstrel) {
+    } else if (word == FW_SIGNATURE_OSTREL[0]) {
         gExpanderType = ZELKOR_CHIP_OSTREL;
     } else {
         readWord(inst, SAS_BUFFER_SIGNATURE_TYPE1, kSignatureOffset, &word);
-        if (word != kSignaturePalx) {
+        if (word != FW_SIGNATURE_PALX[0]) {
             LOG_ERROR(handle, fn, "Valid Firmware Signature Not Found");
             return kFailure;
         }
