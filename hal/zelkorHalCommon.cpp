@@ -199,7 +199,7 @@ ZELKOR_STATUS readDynamicRegions(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
 }
 
 // Builds the handle's region list: the static rows, what the flash says, the designated rows.
-ZELKOR_STATUS populateRegionList(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
+ZELKOR_STATUS halPopulateRegionList(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
     const char* fn = "halPopulateRegionList";
     ZELKOR_INSTANCE* handle = hi->handle;
     freeHalRegionList(&handle->regions);
@@ -477,12 +477,29 @@ ZELKOR_STATUS halWriteWord(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window, uint3
     return halWrite(hi, window, address, bytes.data(), kRegisterBytes);
 }
 
+namespace {
+
+// One write of the run word to an ARM run control register.
+ZELKOR_STATUS setArmRun(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window, uint32_t control, bool run) {
+    return halWriteWord(hi, window, control, run ? 1 : 0);
+}
+
+} // namespace
+
 ZELKOR_STATUS startArm(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window) {
-    return halWriteWord(hi, window, hi->family->armControl, 1);
+    return setArmRun(hi, window, ARM_CONTROL_OSTREL, true);
 }
 
 ZELKOR_STATUS stopArm(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window) {
-    return halWriteWord(hi, window, hi->family->armControl, 0);
+    return setArmRun(hi, window, ARM_CONTROL_OSTREL, false);
+}
+
+ZELKOR_STATUS startArmQuenza(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window) {
+    return setArmRun(hi, window, ARM_CONTROL_QUENZA, true);
+}
+
+ZELKOR_STATUS stopArmQuenza(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window) {
+    return setArmRun(hi, window, ARM_CONTROL_QUENZA, false);
 }
 
 HalGeneric halLookup(std::span<const HalOperation> table, const char* name) {
@@ -538,7 +555,7 @@ ZELKOR_STATUS halOpen(const HalFamily& f, ZELKOR_INSTANCE* handle, ZELKOR_HAL_IN
     // Without an interface (an offline expander) there is nothing to read the regions from.
     ZELKOR_STATUS status = 0;
     if (!f.readsFlash || handle->ialEntry != nullptr)
-        status = populateRegionList(f, hi.get());
+        status = halPopulateRegionList(f, hi.get());
     if (!keepsInstance(status)) {
         freeHalRegionList(&handle->regions);
         halLog(f, handle, fn, ZELKOR_LOG_ERROR, "%s", f.populateFailed);

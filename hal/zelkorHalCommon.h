@@ -53,7 +53,13 @@ inline constexpr uint32_t ETHERNET_SIZE_CODE = 0xE6;
 inline constexpr uint32_t ETHERNET_VALUE_SIZE = 4;
 
 inline constexpr uint32_t SMART_CLI_BIT = 0x400;
+// ARM run control registers (Ostrel and Palx share one); the boot address is the next word.
+inline constexpr uint32_t ARM_CONTROL_OSTREL = 0x40F00000u;
+inline constexpr uint32_t ARM_CONTROL_QUENZA = 0x43C00000u;
 inline constexpr uint32_t ARM_BOOT_ADDRESS_OFFSET = 4;
+
+// Starts or stops the expander's processor through the memory window given; the interface status.
+using ArmRunControl = ZELKOR_STATUS (*)(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window);
 
 // Everything in which the families differ, as data. Texts are the module's own log lines; a null text
 // means the family writes no such line. Texts that carry numbers take them in the order noted.
@@ -84,6 +90,8 @@ struct HalFamily {
     uint32_t watchdogRegisterDebugPort; // the same over the debug port
     uint32_t watchdogWord;
     uint32_t armControl;               // ARM run control; the boot address is the next word
+    ArmRunControl armStart;            // the family's start and stop at that register
+    ArmRunControl armStop;             // (startArm and stopArm, or the Quenza pair)
     uint32_t miscSetAfterWatchdog;     // bits set in misc control after a watchdog reset over the debug port
     uint32_t watchdogDelayDebugPortMs; // wait before a watchdog reset over the debug port
     bool announcesRegionLookup;        // the Ethernet and reset operations log the region lookup
@@ -153,9 +161,12 @@ ZELKOR_STATUS halWrite(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* region, uint32_t 
 ZELKOR_STATUS halReadWord(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window, uint32_t address, uint32_t* value);
 ZELKOR_STATUS halWriteWord(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window, uint32_t address, uint32_t value);
 
-// Lets the expander's processor run (word 1) or stops it (word 0) at its family's ARM control register.
+// Lets the expander's processor run (word 1) or stops it (word 0): startArm and stopArm at the Ostrel and
+// Palx control register, startArmQuenza and stopArmQuenza at Quenza's.
 ZELKOR_STATUS startArm(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window);
 ZELKOR_STATUS stopArm(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window);
+ZELKOR_STATUS startArmQuenza(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window);
+ZELKOR_STATUS stopArmQuenza(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window);
 
 // ---- the operations, once for every family ----
 

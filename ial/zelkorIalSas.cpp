@@ -613,6 +613,18 @@ ZELKOR_STATUS fillAddressFromRegisters(SAS_INSTANCE* inst, const char* fn, uint3
     return 0;
 }
 
+// Family Ostrel and Quenza: the address from the family's SAS-address registers.
+ZELKOR_STATUS zelkor_ial_fillOstrelSpecificInfo(SAS_INSTANCE* inst) {
+    return fillAddressFromRegisters(inst, "zelkor_ial_fillOstrelSpecificInfo", SAS_ADDRESS_HIGH_OSTREL,
+                                    SAS_ADDRESS_LOW_OSTREL);
+}
+
+ZELKOR_STATUS zelkor_ial_fillGen3SpecificInfo(SAS_INSTANCE* inst) {
+    return fillAddressFromRegisters(inst, "zelkor_ial_fillGen3SpecificInfo", SAS_ADDRESS_HIGH_QUENZA,
+                                    SAS_ADDRESS_LOW_QUENZA);
+}
+
+// Chip type 1: the address from INQUIRY VPD page 0x83.
 ZELKOR_STATUS zelkor_ial_fillPalxSpecificInfo(SAS_INSTANCE* inst) {
     const char* fn = "zelkor_ial_fillPalxSpecificInfo";
     if (inst == nullptr || inst->handle == nullptr) {
@@ -646,13 +658,11 @@ ZELKOR_STATUS zelkor_ial_getExpanderSasAddress(SAS_INSTANCE& inst) {
     switch (inst.expander.type) {
     case ZELKOR_CHIP_OSTREL:
     case ZELKOR_CHIP_OSTREL_SWITCH:
-        status = fillAddressFromRegisters(&inst, "zelkor_ial_fillOstrelSpecificInfo", SAS_ADDRESS_HIGH_OSTREL,
-                                          SAS_ADDRESS_LOW_OSTREL);
+        status = zelkor_ial_fillOstrelSpecificInfo(&inst);
         break;
     case ZELKOR_CHIP_QUENZA:
     case ZELKOR_CHIP_QUENZA_DAX:
-        status = fillAddressFromRegisters(&inst, "zelkor_ial_fillGen3SpecificInfo", SAS_ADDRESS_HIGH_QUENZA,
-                                          SAS_ADDRESS_LOW_QUENZA);
+        status = zelkor_ial_fillGen3SpecificInfo(&inst);
         break;
     case ZELKOR_CHIP_PALX:
         status = zelkor_ial_fillPalxSpecificInfo(&inst);
@@ -824,6 +834,16 @@ ZELKOR_STATUS fillEthernet(SAS_INSTANCE& inst, const EthernetFamily& family) {
     return 0;
 }
 
+// Family Ostrel: page 0xFF10 holds the settings and the MAC address.
+ZELKOR_STATUS zelkor_ial_fillIpAddr(SAS_INSTANCE& inst) {
+    return fillEthernet(inst, kEthernetOstrel);
+}
+
+// Family Quenza: page 0xFF27 holds the settings, page 0xFE05 the MAC address.
+ZELKOR_STATUS zelkor_ial_fillIpAddrQuenza(SAS_INSTANCE& inst) {
+    return fillEthernet(inst, kEthernetQuenza);
+}
+
 ZELKOR_STATUS zelkor_ial_getExpanderIpAddress(SAS_INSTANCE& inst) {
     if (inst.handle == nullptr)
         return kInvalidArguments;
@@ -831,11 +851,11 @@ ZELKOR_STATUS zelkor_ial_getExpanderIpAddress(SAS_INSTANCE& inst) {
     switch (inst.expander.type) {
     case ZELKOR_CHIP_OSTREL:
     case ZELKOR_CHIP_OSTREL_SWITCH:
-        fillEthernet(inst, kEthernetOstrel);
+        zelkor_ial_fillIpAddr(inst);
         break;
     case ZELKOR_CHIP_QUENZA:
     case ZELKOR_CHIP_QUENZA_DAX:
-        fillEthernet(inst, kEthernetQuenza);
+        zelkor_ial_fillIpAddrQuenza(inst);
         break;
     default:
         break;
