@@ -73,7 +73,7 @@ const HalFamily kOstrel{
     .headerRow = 1, // the whole flash
     .flashBase = OSTREL_FLASH_BASE,
     .flashBytes = OSTREL_QUENZA_FLASH_SIZE + 1,
-    .flashTableSize = 136,
+    .flashTableSize = offsetof(FLASH_TABLE, entries) + 11 * sizeof(FLASH_TABLE_ENTRY), // head, 11 entries
     .partitionsByEntryId = true,
     .lenientHeaderOnDebugPort = false,
     .signature = FW_SIGNATURE_OSTREL,

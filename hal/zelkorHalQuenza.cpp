@@ -75,7 +75,7 @@ const HalFamily kQuenza{
     .headerRow = 2, // the firmware partition
     .flashBase = QUENZA_FLASH_BASE,
     .flashBytes = OSTREL_QUENZA_FLASH_SIZE + 1,
-    .flashTableSize = 424,
+    .flashTableSize = sizeof(FLASH_TABLE),
     .partitionsByEntryId = false,
     .lenientHeaderOnDebugPort = true,
     .signature = FW_SIGNATURE_QUENZA,
