@@ -244,6 +244,77 @@ ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_REGION_LIST) == sizeof(ZELKOR_REGION) + sizeo
 
 /* ==== end section: regions ==== */
 
+/* ==== section: firmware image format ==== */
+
+/*
+ * The header at offset 0 of a firmware image file and of the firmware in flash, and the flash table the
+ * header points at. Multi-byte numbers are little-endian in the image; these records are the host view
+ * of the fields, in image order. Fields named reserved are not interpreted.
+ */
+#define ZELKOR_FW_SIGNATURE_WORDS 3u
+#define ZELKOR_FW_LENGTH_UNSET 0xFFFFFFFFu /* imageLength of an image that does not give its length */
+
+typedef struct ZELKOR_FW_HEADER {
+    uint32_t reserved0;
+    uint32_t signature[ZELKOR_FW_SIGNATURE_WORDS]; /* the family's three words; all 0xFFFFFFFF: blank */
+    uint8_t reserved16[16];
+    uint16_t palxIdentity; /* compared by the Palx image check */
+    uint16_t reserved34;
+    uint8_t version[4];      /* shown as bytes 3, 2, 1, 0 */
+    uint32_t imageIdentity;  /* Ostrel and Quenza compare its low 16 bits, Palx all of it */
+    uint16_t secondIdentity; /* Ostrel, Quenza */
+    uint8_t reserved46[10];
+    uint32_t imageSize; /* bytes, as the front end's image check reads it */
+    uint8_t reserved60[16];
+    uint32_t imageLength;      /* bytes; ZELKOR_FW_LENGTH_UNSET when not given */
+    uint32_t flashTableOffset; /* of the FLASH_TABLE, from the start of the flash */
+} ZELKOR_FW_HEADER;
+ZELKOR_STATIC_ASSERT(sizeof(ZELKOR_FW_HEADER) == 84, "ZELKOR_FW_HEADER is 84 bytes");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_FW_HEADER, reserved0) == 0, "ZELKOR_FW_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_FW_HEADER, signature) == 4, "ZELKOR_FW_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_FW_HEADER, reserved16) == 16, "ZELKOR_FW_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_FW_HEADER, palxIdentity) == 32, "ZELKOR_FW_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_FW_HEADER, reserved34) == 34, "ZELKOR_FW_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_FW_HEADER, version) == 36, "ZELKOR_FW_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_FW_HEADER, imageIdentity) == 40, "ZELKOR_FW_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_FW_HEADER, secondIdentity) == 44, "ZELKOR_FW_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_FW_HEADER, reserved46) == 46, "ZELKOR_FW_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_FW_HEADER, imageSize) == 56, "ZELKOR_FW_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_FW_HEADER, reserved60) == 60, "ZELKOR_FW_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_FW_HEADER, imageLength) == 76, "ZELKOR_FW_HEADER layout");
+ZELKOR_STATIC_ASSERT(offsetof(ZELKOR_FW_HEADER, flashTableOffset) == 80, "ZELKOR_FW_HEADER layout");
+
+/* One partition of the flash table. */
+typedef struct FLASH_TABLE_ENTRY {
+    uint8_t entryId;
+    uint8_t reserved1[3];
+    uint32_t size;   /* bytes */
+    uint32_t offset; /* from the start of the flash */
+} FLASH_TABLE_ENTRY;
+ZELKOR_STATIC_ASSERT(sizeof(FLASH_TABLE_ENTRY) == 12, "FLASH_TABLE_ENTRY is 12 bytes");
+ZELKOR_STATIC_ASSERT(offsetof(FLASH_TABLE_ENTRY, entryId) == 0, "FLASH_TABLE_ENTRY layout");
+ZELKOR_STATIC_ASSERT(offsetof(FLASH_TABLE_ENTRY, reserved1) == 1, "FLASH_TABLE_ENTRY layout");
+ZELKOR_STATIC_ASSERT(offsetof(FLASH_TABLE_ENTRY, size) == 4, "FLASH_TABLE_ENTRY layout");
+ZELKOR_STATIC_ASSERT(offsetof(FLASH_TABLE_ENTRY, offset) == 8, "FLASH_TABLE_ENTRY layout");
+
+/* Most entries any family reads: Ostrel reads the head and 11 entries (136 bytes), Quenza all 35. */
+#define FLASH_TABLE_MAX_ENTRIES 35u
+
+/* The flash table: a 4-byte head holding the entry count, then the entries. */
+typedef struct FLASH_TABLE {
+    uint8_t reserved0[2];
+    uint8_t entryCount;
+    uint8_t reserved3;
+    FLASH_TABLE_ENTRY entries[FLASH_TABLE_MAX_ENTRIES];
+} FLASH_TABLE;
+ZELKOR_STATIC_ASSERT(sizeof(FLASH_TABLE) == 424, "FLASH_TABLE is 424 bytes");
+ZELKOR_STATIC_ASSERT(offsetof(FLASH_TABLE, reserved0) == 0, "FLASH_TABLE layout");
+ZELKOR_STATIC_ASSERT(offsetof(FLASH_TABLE, entryCount) == 2, "FLASH_TABLE layout");
+ZELKOR_STATIC_ASSERT(offsetof(FLASH_TABLE, reserved3) == 3, "FLASH_TABLE layout");
+ZELKOR_STATIC_ASSERT(offsetof(FLASH_TABLE, entries) == 4, "FLASH_TABLE layout");
+
+/* ==== end section: firmware image format ==== */
+
 /* ==== section: topology records ==== */
 
 /* Link-rate codes: 8 = 1.5 Gb/s, 9 = 3.0, 10 = 6.0, 11 = 12.0; 1 = phy disabled. Flags hold 0 or 1. */

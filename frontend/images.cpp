@@ -1,6 +1,7 @@
 // Image checks before a download, the read-back after it, and the versions a region holds.
 #include "frontend/images.h"
 
+#include "core/firmwareImage.h"
 #include "frontend/handlerSupport.h"
 #include "frontend/mfgPages.h"
 #include "frontend/regions.h"
@@ -15,9 +16,6 @@ using namespace morv;
 
 namespace {
 
-constexpr size_t kFwHeaderLength = 84;
-constexpr size_t kFwImageSizeAt = 56;
-constexpr std::array<uint32_t, 3> kFwSignature{0x7A3E91F4, 0x7A91E3F4, 0x7A91F4E3};
 constexpr size_t kVersionText = 60;
 constexpr uint32_t kKindBackup = 5;
 constexpr uint32_t kKindFwPartition = 4;
@@ -78,10 +76,7 @@ std::string deviceText(const uint8_t* field, size_t size) {
 } // namespace
 
 bool hasFwSignature(const uint8_t* header) {
-    for (size_t i = 0; i < kFwSignature.size(); ++i)
-        if (readLe32(header + 4 + 4 * i) != kFwSignature[i])
-            return false;
-    return true;
+    return fwSignatureIs(fwHeaderFromBytes(header, sizeof(ZELKOR_FW_HEADER)), FW_SIGNATURE_QUENZA);
 }
 
 uint32_t sumOfWords(const uint8_t* data, size_t size) {
@@ -218,11 +213,11 @@ uint32_t isValidFWImgPresent(ZELKOR_REGION* region) {
     FunctionTrace functionTrace(fn);
     if (region == nullptr)
         return 0;
-    uint8_t header[kFwHeaderLength] = {};
+    uint8_t header[sizeof(ZELKOR_FW_HEADER)] = {};
     if (zelkor_readFlashRegionData(gInstance.handle, region, 0, sizeof header, header) != 0 ||
         !hasFwSignature(header))
         return 0;
-    const uint32_t size = readLe32(header + kFwImageSizeAt);
+    const uint32_t size = fwHeaderFromBytes(header, sizeof header).imageSize;
     // An image said to be larger than its region is none.
     if (size > region->size)
         return 0;

@@ -15,7 +15,7 @@ constexpr uint32_t POST_VALIDATION_MODE_NOT_HANDLED = 2;
 // Most bytes that the read-back of mode 3 compares.
 constexpr size_t POST_VALIDATION_MODE3_LIMIT = 8192;
 
-// The three signature words of a firmware image header at bytes 4, 8 and 12.
+// The family Quenza signature words in the ZELKOR_FW_HEADER that the bytes (at least its size) hold.
 bool hasFwSignature(const uint8_t* header);
 
 // The 32-bit little-endian words of the bytes summed modulo 2^32 (a trailing partial word is not counted).

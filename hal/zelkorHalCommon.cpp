@@ -19,7 +19,6 @@ namespace {
 constexpr ZELKOR_STATUS kNotViaThisInterface = 3;
 constexpr uint32_t kInterfaceDebugPort = ZELKOR_INTERFACE_COM;
 constexpr uint32_t kInterfaceTcp = ZELKOR_INTERFACE_TCP;
-constexpr uint32_t kBlankWord = 0xFFFFFFFFu;
 constexpr uint32_t kRegisterBytes = 4;
 constexpr uint32_t kWatchdogKind = 2;
 
@@ -45,11 +44,6 @@ constexpr const char* kAccessReadFailed = "Reading %d bytes at 0x%08x offset ***
 constexpr const char* kAccessWrite = "Writing %d bytes at 0x%08x offset";
 constexpr const char* kAccessWriteFailed = "Writing %d bytes at 0x%08x offset **** FAILED ****";
 
-uint32_t le32(const uint8_t* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
-           (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
-}
-
 bool keepsInstance(ZELKOR_STATUS status) {
     return status == 0 || status == HAL_NO_DYNAMIC_REGIONS || status == HAL_FOREIGN_FIRMWARE;
 }
@@ -68,42 +62,38 @@ bool keepsInstance(ZELKOR_STATUS status) {
 
 // ---- open ----
 
-struct FlashEntry {
-    uint32_t id;
-    uint32_t size;
-    uint32_t offset;
-};
-
-FlashEntry flashEntry(const uint8_t* table, uint32_t position) {
-    const uint8_t* at = table + FLASH_TABLE_HEAD_SIZE + FLASH_TABLE_ENTRY_SIZE * position;
-    return {at[0], le32(at + 4), le32(at + 8)};
+// Bytes of the flash table the family reads: the head and as many entries as it considers, never more
+// than the record holds.
+uint32_t flashTableBytes(const HalFamily& f) {
+    return std::min<uint32_t>(f.flashTableSize, sizeof(FLASH_TABLE));
 }
 
 // Turns the flash table into partition rows. The walk covers the entries the table read holds, whatever
 // count the device claims, and skips entries that do not describe a stretch of this flash.
-void walkFlashTable(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const uint8_t* table) {
+void walkFlashTable(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const FLASH_TABLE& table) {
     const char* fn = "halPopulateRegionList";
     ZELKOR_INSTANCE* handle = hi->handle;
-    const uint32_t capacity = (f.flashTableSize - FLASH_TABLE_HEAD_SIZE) / FLASH_TABLE_ENTRY_SIZE;
-    const uint32_t claimed = table[FLASH_TABLE_COUNT_OFFSET];
+    const uint32_t capacity = flashTableCapacity(flashTableBytes(f));
+    const uint32_t claimed = table.entryCount;
     if (claimed > capacity)
         halLog(f, handle, fn, ZELKOR_LOG_WARN, "Flash table claims %u entries; only %u are read", claimed,
                capacity);
     const uint32_t count = std::min(claimed, capacity);
     for (uint32_t i = 0; i < count; ++i) {
-        const FlashEntry e = flashEntry(table, i);
-        if (e.size < kSmallEntrySize && e.id < kReservedEntryIds)
+        const FLASH_TABLE_ENTRY& e = table.entries[i];
+        const uint32_t id = e.entryId;
+        if (e.size < kSmallEntrySize && id < kReservedEntryIds)
             break;
-        const uint32_t regionId = FIRMWARE_PARTITION_REGION_ID + (f.partitionsByEntryId ? e.id : i);
+        const uint32_t regionId = FIRMWARE_PARTITION_REGION_ID + (f.partitionsByEntryId ? id : i);
         // Entry 0 only resizes the firmware partition, which starts at the flash base.
-        if (i > 0 && !partitionIdUsable(f, e.id, regionId)) {
+        if (i > 0 && !partitionIdUsable(f, id, regionId)) {
             halLog(
                 f, handle, fn, ZELKOR_LOG_WARN,
                 regionId <= 0xFF
                     ? "Flash table entry %u (id %u) would take region id 0x%X of another buffer; skipped"
                     : "Flash table entry %u (id %u) would take region id 0x%X, which no buffer id carries; "
                       "skipped",
-                i, e.id, regionId);
+                i, id, regionId);
             continue;
         }
         const bool inside =
@@ -111,7 +101,7 @@ void walkFlashTable(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const uint8_t* 
         if (!inside) {
             halLog(f, handle, fn, ZELKOR_LOG_WARN,
                    "Flash table entry %u (id %u, offset 0x%08x, size 0x%08x) lies outside the flash; skipped",
-                   i, e.id, e.offset, e.size);
+                   i, id, e.offset, e.size);
             continue;
         }
         if (i == 0) {
@@ -124,7 +114,7 @@ void walkFlashTable(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const uint8_t* 
             }
             continue;
         }
-        const uint32_t index = f.partitionsByEntryId ? e.id : i;
+        const uint32_t index = f.partitionsByEntryId ? id : i;
         const ZELKOR_REGION row{ZELKOR_REGION_PARTITION,
                                 regionId,
                                 index,
@@ -132,7 +122,7 @@ void walkFlashTable(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const uint8_t* 
                                 e.size,
                                 0,
                                 ZELKOR_FLASH_TYPE_UNKNOWN,
-                                f.partitionsByEntryId ? 0 : e.id};
+                                f.partitionsByEntryId ? 0 : id};
         if (addNodeToRegionList(&handle->regions, &row) != 0) {
             HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_ERROR, f.updatingRegionsFailed);
             break;
@@ -169,21 +159,18 @@ ZELKOR_STATUS readDynamicRegions(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
     const char* fn = "halPopulateRegionList";
     ZELKOR_INSTANCE* handle = hi->handle;
     ZELKOR_REGION row = f.staticRows[f.headerRow];
-    std::array<uint8_t, FW_HEADER_SIZE> header{};
-    HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_INFO, f.headerRead, FW_HEADER_SIZE, 0);
-    if (halRead(hi, &row, 0, header.data(), FW_HEADER_SIZE) != 0) {
-        HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.headerReadFailed, FW_HEADER_SIZE, 0);
+    constexpr uint32_t kHeaderBytes = sizeof(ZELKOR_FW_HEADER);
+    std::array<uint8_t, kHeaderBytes> headerBytes{};
+    HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_INFO, f.headerRead, kHeaderBytes, 0);
+    if (halRead(hi, &row, 0, headerBytes.data(), kHeaderBytes) != 0) {
+        HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.headerReadFailed, kHeaderBytes, 0);
         HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_ERROR, f.dynamicRegionsFailed);
         return HAL_NO_DYNAMIC_REGIONS;
     }
+    const ZELKOR_FW_HEADER header = fwHeaderFromBytes(headerBytes.data(), headerBytes.size());
     HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_INFO, f.headerValidating);
-    bool family = true;
-    bool blank = true;
-    for (uint32_t i = 0; i < 3; ++i) {
-        const uint32_t word = le32(&header[FW_SIGNATURE_OFFSET + 4 * i]);
-        family = family && word == f.signature[i];
-        blank = blank && word == kBlankWord;
-    }
+    const bool family = fwSignatureIs(header, f.signature);
+    const bool blank = fwHeaderBlank(header);
     if (blank) {
         halLog(f, handle, fn, ZELKOR_LOG_INFO, "%s", f.flashBlank);
         return 0;
@@ -195,23 +182,24 @@ ZELKOR_STATUS readDynamicRegions(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
         return HAL_FOREIGN_FIRMWARE;
     }
 
-    const uint32_t tableOffset = le32(&header[FW_FLASH_TABLE_OFFSET]);
-    std::array<uint8_t, FLASH_TABLE_MAX_SIZE> table{};
-    HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_INFO, f.tableRead, f.flashTableSize, tableOffset);
+    const uint32_t tableOffset = header.flashTableOffset;
+    const uint32_t tableBytes = flashTableBytes(f);
+    std::array<uint8_t, sizeof(FLASH_TABLE)> table{};
+    HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_INFO, f.tableRead, tableBytes, tableOffset);
     // A table offset from the device that would put the table past the flash is not read at all.
-    const bool inside = tableOffset <= f.flashBytes - f.flashTableSize;
-    if (!inside || halRead(hi, &row, tableOffset, table.data(), f.flashTableSize) != 0) {
-        HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.tableReadFailed, f.flashTableSize, tableOffset);
+    const bool inside = tableOffset <= f.flashBytes - tableBytes;
+    if (!inside || halRead(hi, &row, tableOffset, table.data(), tableBytes) != 0) {
+        HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.tableReadFailed, tableBytes, tableOffset);
         HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_ERROR, f.dynamicRegionsFailed);
         return HAL_NO_DYNAMIC_REGIONS;
     }
     HAL_LOG_TEXT(f, handle, fn, ZELKOR_LOG_INFO, f.updatingRegions);
-    walkFlashTable(f, hi, table.data());
+    walkFlashTable(f, hi, flashTableFromBytes(table.data(), tableBytes));
     return 0;
 }
 
 // Builds the handle's region list: the static rows, what the flash says, the designated rows.
-ZELKOR_STATUS populateRegionList(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
+ZELKOR_STATUS halPopulateRegionList(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi) {
     const char* fn = "halPopulateRegionList";
     ZELKOR_INSTANCE* handle = hi->handle;
     freeHalRegionList(&handle->regions);
@@ -489,12 +477,29 @@ ZELKOR_STATUS halWriteWord(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window, uint3
     return halWrite(hi, window, address, bytes.data(), kRegisterBytes);
 }
 
+namespace {
+
+// One write of the run word to an ARM run control register.
+ZELKOR_STATUS setArmRun(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window, uint32_t control, bool run) {
+    return halWriteWord(hi, window, control, run ? 1 : 0);
+}
+
+} // namespace
+
 ZELKOR_STATUS startArm(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window) {
-    return halWriteWord(hi, window, hi->family->armControl, 1);
+    return setArmRun(hi, window, ARM_CONTROL_OSTREL, true);
 }
 
 ZELKOR_STATUS stopArm(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window) {
-    return halWriteWord(hi, window, hi->family->armControl, 0);
+    return setArmRun(hi, window, ARM_CONTROL_OSTREL, false);
+}
+
+ZELKOR_STATUS startArmQuenza(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window) {
+    return setArmRun(hi, window, ARM_CONTROL_QUENZA, true);
+}
+
+ZELKOR_STATUS stopArmQuenza(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window) {
+    return setArmRun(hi, window, ARM_CONTROL_QUENZA, false);
 }
 
 HalGeneric halLookup(std::span<const HalOperation> table, const char* name) {
@@ -550,7 +555,7 @@ ZELKOR_STATUS halOpen(const HalFamily& f, ZELKOR_INSTANCE* handle, ZELKOR_HAL_IN
     // Without an interface (an offline expander) there is nothing to read the regions from.
     ZELKOR_STATUS status = 0;
     if (!f.readsFlash || handle->ialEntry != nullptr)
-        status = populateRegionList(f, hi.get());
+        status = halPopulateRegionList(f, hi.get());
     if (!keepsInstance(status)) {
         freeHalRegionList(&handle->regions);
         halLog(f, handle, fn, ZELKOR_LOG_ERROR, "%s", f.populateFailed);

@@ -4,6 +4,7 @@
 #ifndef ZELKOR_HAL_COMMON_H
 #define ZELKOR_HAL_COMMON_H
 
+#include "core/firmwareImage.h"
 #include "core/zelkor.h"
 #include "hal/zelkorHalRegionOps.h"
 #include "hal/zelkorHalTopology.h"
@@ -46,22 +47,19 @@ inline constexpr ZELKOR_STATUS HAL_UNSUPPORTED_EXPANDER = 29;
 inline constexpr ZELKOR_STATUS HAL_FOREIGN_FIRMWARE = 32;
 inline constexpr ZELKOR_STATUS HAL_CONNECTION_DROPPED = 62; // TCP peer hung up after a reset request
 
-// Firmware header and flash table as they sit in the flash.
-inline constexpr uint32_t FW_HEADER_SIZE = 84;
-inline constexpr uint32_t FW_SIGNATURE_OFFSET = 4;
-inline constexpr uint32_t FW_FLASH_TABLE_OFFSET = 80;
-inline constexpr uint32_t FLASH_TABLE_HEAD_SIZE = 4;
-inline constexpr uint32_t FLASH_TABLE_COUNT_OFFSET = 2;
-inline constexpr uint32_t FLASH_TABLE_ENTRY_SIZE = 12;
-inline constexpr uint32_t FLASH_TABLE_MAX_SIZE = 424;
-
 // Ethernet settings: the field selectors and the size code that asks the interface for a page patch.
 inline constexpr uint8_t ETHERNET_FIELD_LAST = 3; // 0 address, 1 mask, 2 gateway, 3 DHCP
 inline constexpr uint32_t ETHERNET_SIZE_CODE = 0xE6;
 inline constexpr uint32_t ETHERNET_VALUE_SIZE = 4;
 
 inline constexpr uint32_t SMART_CLI_BIT = 0x400;
+// ARM run control registers (Ostrel and Palx share one); the boot address is the next word.
+inline constexpr uint32_t ARM_CONTROL_OSTREL = 0x40F00000u;
+inline constexpr uint32_t ARM_CONTROL_QUENZA = 0x43C00000u;
 inline constexpr uint32_t ARM_BOOT_ADDRESS_OFFSET = 4;
+
+// Starts or stops the expander's processor through the memory window given; the interface status.
+using ArmRunControl = ZELKOR_STATUS (*)(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window);
 
 // Everything in which the families differ, as data. Texts are the module's own log lines; a null text
 // means the family writes no such line. Texts that carry numbers take them in the order noted.
@@ -77,10 +75,10 @@ struct HalFamily {
     uint32_t headerRow;            // index in staticRows of the row the header and the table are read through
     uint32_t flashBase;            // expander address of the flash
     uint32_t flashBytes;           // bytes of the flash
-    uint32_t flashTableSize;       // bytes of the flash table read: head and at most (size - 4) / 12 entries
+    uint32_t flashTableSize;       // bytes of the FLASH_TABLE read: its head and flashTableCapacity() entries
     bool partitionsByEntryId;      // partition rows named by the entry's id (else by its table position)
     bool lenientHeaderOnDebugPort; // a foreign header over the debug port still lets some commands on
-    uint32_t signature[3];
+    FwSignature signature;
 
     // Registers.
     uint32_t ethernetPageId; // 0: the family has no Ethernet settings
@@ -92,6 +90,8 @@ struct HalFamily {
     uint32_t watchdogRegisterDebugPort; // the same over the debug port
     uint32_t watchdogWord;
     uint32_t armControl;               // ARM run control; the boot address is the next word
+    ArmRunControl armStart;            // the family's start and stop at that register
+    ArmRunControl armStop;             // (startArm and stopArm, or the Quenza pair)
     uint32_t miscSetAfterWatchdog;     // bits set in misc control after a watchdog reset over the debug port
     uint32_t watchdogDelayDebugPortMs; // wait before a watchdog reset over the debug port
     bool announcesRegionLookup;        // the Ethernet and reset operations log the region lookup
@@ -161,9 +161,12 @@ ZELKOR_STATUS halWrite(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* region, uint32_t 
 ZELKOR_STATUS halReadWord(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window, uint32_t address, uint32_t* value);
 ZELKOR_STATUS halWriteWord(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window, uint32_t address, uint32_t value);
 
-// Lets the expander's processor run (word 1) or stops it (word 0) at its family's ARM control register.
+// Lets the expander's processor run (word 1) or stops it (word 0): startArm and stopArm at the Ostrel and
+// Palx control register, startArmQuenza and stopArmQuenza at Quenza's.
 ZELKOR_STATUS startArm(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window);
 ZELKOR_STATUS stopArm(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window);
+ZELKOR_STATUS startArmQuenza(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window);
+ZELKOR_STATUS stopArmQuenza(ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window);
 
 // ---- the operations, once for every family ----
 

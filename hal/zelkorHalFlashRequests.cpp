@@ -211,7 +211,7 @@ ZELKOR_STATUS restartArm(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const char
     ZELKOR_REGION window = f.staticRows[0];
     halLog(f, hi->handle, fn, status != 0 ? ZELKOR_LOG_WARN : ZELKOR_LOG_INFO, "%s",
            status != 0 ? anyway : starting);
-    const ZELKOR_STATUS started = startArm(hi, &window);
+    const ZELKOR_STATUS started = f.armStart(hi, &window);
     if (started != 0 && startFailed != nullptr)
         halLog(f, hi->handle, fn, ZELKOR_LOG_ERROR, "%s", startFailed);
     return status != 0 ? status : started;
@@ -221,7 +221,7 @@ ZELKOR_STATUS stopArmLogged(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const c
                             const char* failed, uint32_t failedLevel = ZELKOR_LOG_ERROR) {
     ZELKOR_REGION window = f.staticRows[0];
     halLog(f, hi->handle, fn, ZELKOR_LOG_INFO, "%s", stopping);
-    const ZELKOR_STATUS s = stopArm(hi, &window);
+    const ZELKOR_STATUS s = f.armStop(hi, &window);
     if (s != 0)
         halLog(f, hi->handle, fn, failedLevel, "%s", failed);
     return s;
@@ -235,7 +235,7 @@ ZELKOR_STATUS seepromDone(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const cha
         return restartArm(f, hi, fn, 0, nullptr, "Starting ARM processor", nullptr);
     halLog(f, hi->handle, fn, ZELKOR_LOG_ERROR, "%s", failed);
     ZELKOR_REGION window = f.staticRows[0];
-    startArm(hi, &window);
+    f.armStart(hi, &window);
     return status;
 }
 

@@ -73,10 +73,10 @@ const HalFamily kOstrel{
     .headerRow = 1, // the whole flash
     .flashBase = OSTREL_FLASH_BASE,
     .flashBytes = OSTREL_QUENZA_FLASH_SIZE + 1,
-    .flashTableSize = 136,
+    .flashTableSize = offsetof(FLASH_TABLE, entries) + 11 * sizeof(FLASH_TABLE_ENTRY), // head, 11 entries
     .partitionsByEntryId = true,
     .lenientHeaderOnDebugPort = false,
-    .signature = {0x5EA1D0C3u, 0x5ED0A1C3u, 0x5ED0C3A1u},
+    .signature = FW_SIGNATURE_OSTREL,
     .ethernetPageId = MFG_PAGE_ETHERNET_OSTREL,
     .miscControl = 0x40900018u,
     .smartCliMergesBit = true,
@@ -85,7 +85,9 @@ const HalFamily kOstrel{
     .watchdogRegister = 0x40800000u,
     .watchdogRegisterDebugPort = 0x40800000u,
     .watchdogWord = 0xC02DC6C0u,
-    .armControl = 0x40F00000u,
+    .armControl = ARM_CONTROL_OSTREL,
+    .armStart = startArm,
+    .armStop = stopArm,
     .miscSetAfterWatchdog = 0x1000u,
     .watchdogDelayDebugPortMs = 0,
     .announcesRegionLookup = true,

@@ -79,7 +79,7 @@ constexpr HalRegionData ostrelQuenza() {
         .versionLoadFailed = "Copying File to Buffer **** FAILED ****",
         .versionLoadDone = "Successuflly copied File to Buffer",
         .identityPalx = false,
-        .identityHeaderBytes = 84,
+        .identityHeaderBytes = sizeof(ZELKOR_FW_HEADER),
         .identityLoad = "Copying file to Buffer",
         .identityLoadFailed = "Copying file to Buffer **** FAILED ****",
         .identityLoadDone = "Successfully copied file to Buffer",
@@ -90,7 +90,7 @@ constexpr HalRegionData ostrelQuenza() {
         .rejectsEndMarks = false,
         .regionChecksumFailed = "Region Checksum **** FAILED ****",
         .regionVersionChecksSignature = true,
-        .regionVersionBytes = 84,
+        .regionVersionBytes = sizeof(ZELKOR_FW_HEADER),
         .regionVersionRead = "Reading Firmware Header of %d bytes at 0x00000000 offset",
         .regionVersionReadFailed =
             "Reading Firmware Header of %d bytes at 0x00000000 offset **** FAILED ****",

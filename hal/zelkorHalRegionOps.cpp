@@ -267,7 +267,7 @@ ZELKOR_STATUS halUploadRegion(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKO
     ZELKOR_REGION* window = handle->interface == kInterfaceCode3 ? memoryWindow(hi) : nullptr;
     if (window != nullptr) {
         halLog(f, handle, fn, ZELKOR_LOG_INFO, "Stopping the ARM processor");
-        if (stopArm(hi, window) != 0) {
+        if (f.armStop(hi, window) != 0) {
             halLog(f, handle, fn, ZELKOR_LOG_ERROR, "Stopping the ARM processor **** FAILED ****");
             std::printf("Failed to stop the ARM");
             std::fflush(stdout);
@@ -277,7 +277,7 @@ ZELKOR_STATUS halUploadRegion(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKO
     if (status != 0 && d.uploadFailed != nullptr)
         halLog(f, handle, fn, ZELKOR_LOG_ERROR, d.uploadFailed, static_cast<int>(length), offset);
     if (window != nullptr) {
-        const ZELKOR_STATUS started = startArm(hi, window);
+        const ZELKOR_STATUS started = f.armStart(hi, window);
         if (started != 0) {
             halLog(f, handle, fn, ZELKOR_LOG_ERROR, "Starting the ARM processor **** FAILED ****");
             std::printf("Failed to start the ARM");

@@ -7,18 +7,10 @@
 #include <array>
 #include <cstring>
 #include <new>
-#include <optional>
 #include <vector>
 
 namespace {
 
-constexpr uint32_t kBlankWord = 0xFFFFFFFFu;
-constexpr uint32_t kLengthUnset = 0xFFFFFFFFu;
-constexpr uint32_t kVersionOffset = 36;
-constexpr uint32_t kIdentityOffset = 40;
-constexpr uint32_t kSecondIdentityOffset = 44;
-constexpr uint32_t kPalxIdentityOffset = 32;
-constexpr uint32_t kLengthOffset = 76;
 constexpr uint32_t kLengthTrailer = 16; // bytes of an Ostrel image the length word counts but the sum leaves
 constexpr uint32_t kMfgValidOffset = 2;
 constexpr uint8_t kMfgValid = 0x10;
@@ -34,12 +26,33 @@ uint32_t le(const uint8_t* p, uint32_t width) {
     return value;
 }
 
-// A little-endian field of the loaded image, or nothing when the file is too short to hold it.
-std::optional<uint32_t> imageField(const ZELKOR_HAL_INSTANCE* hi, uint32_t offset, uint32_t width) {
-    if (uint64_t{offset} + width > hi->imageSize)
-        return std::nullopt;
-    return le(hi->image.get() + offset, width);
+// True when the loaded file holds its first end bytes.
+bool imageHolds(const ZELKOR_HAL_INSTANCE* hi, uint64_t end) {
+    return end <= hi->imageSize;
 }
+
+// The header of the loaded file; fields the file is too short to hold read 0.
+ZELKOR_FW_HEADER imageHeader(const ZELKOR_HAL_INSTANCE* hi) {
+    return fwHeaderFromBytes(hi->image.get(), hi->imageSize);
+}
+
+// The identity fields a family compares, and the bytes of a file each needs, in the order they are
+// checked: Palx the whole identity word and the Palx identity, the others the low half of the identity
+// word and the second identity.
+struct Identity {
+    std::array<uint32_t, 2> fields;
+    static constexpr std::array<uint64_t, 2> ends(bool palx) {
+        if (palx)
+            return {FW_HEADER_FIELD_END(imageIdentity), FW_HEADER_FIELD_END(palxIdentity)};
+        return {offsetof(ZELKOR_FW_HEADER, imageIdentity) + sizeof(uint16_t),
+                FW_HEADER_FIELD_END(secondIdentity)};
+    }
+    static Identity of(const ZELKOR_FW_HEADER& h, bool palx) {
+        if (palx)
+            return {{h.imageIdentity, h.palxIdentity}};
+        return {{h.imageIdentity & 0xFFFFu, h.secondIdentity}};
+    }
+};
 
 uint32_t wordSum(const uint8_t* bytes, uint32_t words) {
     uint32_t sum = 0;
@@ -48,10 +61,10 @@ uint32_t wordSum(const uint8_t* bytes, uint32_t words) {
     return sum;
 }
 
-void formatVersion(const uint8_t* header, char* out) {
+void formatVersion(const ZELKOR_FW_HEADER& header, char* out) {
     // Each byte is at most three digits: the text never passes 15 characters and its zero.
-    std::snprintf(out, 16, "%02d.%02d.%02d.%02d", header[kVersionOffset + 3], header[kVersionOffset + 2],
-                  header[kVersionOffset + 1], header[kVersionOffset]);
+    std::snprintf(out, 16, "%02d.%02d.%02d.%02d", header.version[3], header.version[2], header.version[1],
+                  header.version[0]);
 }
 
 #define LOG_IF(f, hi, fn, level, text, ...)                                                                  \
@@ -103,11 +116,12 @@ ZELKOR_STATUS halFwExpanderValidation(const HalFamily& f, ZELKOR_HAL_INSTANCE* h
     if (const ZELKOR_STATUS s =
             beginCheck(f, hi, fn, image, d.signatureLoad, d.signatureLoadFailed, d.signatureLoadDone))
         return s;
-    for (uint32_t i = 0; i < 3; ++i) {
-        const auto word = imageField(hi, FW_SIGNATURE_OFFSET + 4 * i, 4);
-        if (!word)
-            return shortImage(f, hi, fn, FW_SIGNATURE_OFFSET + 4 * i + 4, d.signatureFailed);
-        if (*word != f.signature[i]) {
+    const ZELKOR_FW_HEADER header = imageHeader(hi);
+    for (uint32_t i = 0; i < ZELKOR_FW_SIGNATURE_WORDS; ++i) {
+        const uint32_t end = offsetof(ZELKOR_FW_HEADER, signature) + sizeof(uint32_t) * (i + 1);
+        if (!imageHolds(hi, end))
+            return shortImage(f, hi, fn, end, d.signatureFailed);
+        if (header.signature[i] != f.signature[i]) {
             halLog(f, hi->handle, fn, ZELKOR_LOG_ERROR, "%s", d.signatureFailed);
             return HAL_FAILURE;
         }
@@ -128,22 +142,23 @@ ZELKOR_STATUS halFwChecksumValidation(const HalFamily& f, ZELKOR_HAL_INSTANCE* h
     const uint32_t size = hi->imageSize;
     uint32_t n = size / 4;
     if (takesLength) {
-        const auto length = imageField(hi, kLengthOffset, 4);
-        if (!length)
-            return shortImage(f, hi, fn, kLengthOffset + 4, d.checksumFailed);
-        if (*length != kLengthUnset) {
+        constexpr uint32_t kLengthEnd = FW_HEADER_FIELD_END(imageLength);
+        if (!imageHolds(hi, kLengthEnd))
+            return shortImage(f, hi, fn, kLengthEnd, d.checksumFailed);
+        const uint32_t length = imageHeader(hi).imageLength;
+        if (length != ZELKOR_FW_LENGTH_UNSET) {
             if (d.checksumSpan == HalChecksumSpan::LengthLessHeader) {
                 // A length below the trailer or past the file names no span of this file.
-                if (*length < kLengthTrailer || *length > size) {
+                if (length < kLengthTrailer || length > size) {
                     halLog(f, hi->handle, fn, ZELKOR_LOG_ERROR,
-                           "Image length 0x%08x does not fit the file of %u bytes", *length, size);
+                           "Image length 0x%08x does not fit the file of %u bytes", length, size);
                     halLog(f, hi->handle, fn, ZELKOR_LOG_ERROR, "%s", d.checksumFailed);
                     return HAL_FAILURE;
                 }
-                n = *length / 4 - kLengthTrailer / 4;
+                n = length / 4 - kLengthTrailer / 4;
                 *words = n;
-            } else if (size > *length) {
-                n = *length / 4;
+            } else if (size > length) {
+                n = length / 4;
                 *words = n;
             }
         }
@@ -164,9 +179,10 @@ ZELKOR_STATUS halGetFwVersion(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, FILE*
     if (const ZELKOR_STATUS s =
             beginCheck(f, hi, fn, image, d.versionLoad, d.versionLoadFailed, d.versionLoadDone))
         return s;
-    if (!imageField(hi, kVersionOffset, 4))
-        return shortImage(f, hi, fn, kVersionOffset + 4, nullptr);
-    formatVersion(hi->image.get(), version);
+    constexpr uint32_t kVersionEnd = FW_HEADER_FIELD_END(version);
+    if (!imageHolds(hi, kVersionEnd))
+        return shortImage(f, hi, fn, kVersionEnd, nullptr);
+    formatVersion(imageHeader(hi), version);
     return 0;
 }
 
@@ -176,17 +192,9 @@ ZELKOR_STATUS halFwImageValidation(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, 
     if (const ZELKOR_STATUS s =
             beginCheck(f, hi, fn, image, d.identityLoad, d.identityLoadFailed, d.identityLoadDone))
         return s;
-    // The fields compared: offset and width, in the file and in the flash header.
-    struct Field {
-        uint32_t offset;
-        uint32_t width;
-    };
-    const std::array<Field, 2> fields =
-        d.identityPalx ? std::array<Field, 2>{{{kIdentityOffset, 4}, {kPalxIdentityOffset, 2}}}
-                       : std::array<Field, 2>{{{kIdentityOffset, 2}, {kSecondIdentityOffset, 2}}};
-    for (const Field& field : fields)
-        if (!imageField(hi, field.offset, field.width))
-            return shortImage(f, hi, fn, field.offset + field.width, d.identityFailed);
+    for (const uint64_t end : Identity::ends(d.identityPalx))
+        if (!imageHolds(hi, end))
+            return shortImage(f, hi, fn, static_cast<uint32_t>(end), d.identityFailed);
 
     ZELKOR_REGION* flash = wholeFlashRow(hi);
     if (flash == nullptr) {
@@ -194,24 +202,20 @@ ZELKOR_STATUS halFwImageValidation(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, 
         return HAL_NO_MEMORY_WINDOW;
     }
     const uint32_t bytes = d.identityHeaderBytes;
-    std::vector<uint8_t> header(bytes);
+    std::vector<uint8_t> flashBytes(bytes);
     halLog(f, hi->handle, fn, ZELKOR_LOG_INFO, "Reading %d bytes at 0x%08x offset", bytes, 0);
-    if (const ZELKOR_STATUS s = halRead(hi, flash, 0, header.data(), bytes); s != 0) {
+    if (const ZELKOR_STATUS s = halRead(hi, flash, 0, flashBytes.data(), bytes); s != 0) {
         halLog(f, hi->handle, fn, ZELKOR_LOG_ERROR, d.identityReadFailed, bytes, 0);
         return s;
     }
-    bool equal = true;
-    for (const Field& field : fields)
-        equal = equal && *imageField(hi, field.offset, field.width) == le(&header[field.offset], field.width);
-    if (equal) {
+    const ZELKOR_FW_HEADER flashHeader = fwHeaderFromBytes(flashBytes.data(), flashBytes.size());
+    if (Identity::of(imageHeader(hi), d.identityPalx).fields ==
+        Identity::of(flashHeader, d.identityPalx).fields) {
         halLog(f, hi->handle, fn, ZELKOR_LOG_INFO, "%s", d.identityPassed);
         return 0;
     }
     if (d.identityPalx) {
-        bool blank = true;
-        for (uint32_t i = 0; i < 3; ++i)
-            blank = blank && le(&header[FW_SIGNATURE_OFFSET + 4 * i], 4) == kBlankWord;
-        if (blank) {
+        if (fwHeaderBlank(flashHeader)) {
             halLog(f, hi->handle, fn, ZELKOR_LOG_INFO, "Flash is blank");
             return 0;
         }
@@ -332,28 +336,22 @@ ZELKOR_STATUS halGetRegionVersion(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, Z
     if (region == nullptr || version == nullptr)
         return HAL_INVALID_ARGUMENT;
     const uint32_t bytes = d.regionVersionBytes;
-    std::vector<uint8_t> header(bytes);
+    std::vector<uint8_t> headerBytes(bytes);
     halLog(f, hi->handle, fn, ZELKOR_LOG_INFO, d.regionVersionRead, static_cast<int>(bytes));
-    if (const ZELKOR_STATUS s = halRead(hi, region, 0, header.data(), bytes); s != 0) {
+    if (const ZELKOR_STATUS s = halRead(hi, region, 0, headerBytes.data(), bytes); s != 0) {
         halLog(f, hi->handle, fn, ZELKOR_LOG_ERROR, d.regionVersionReadFailed, static_cast<int>(bytes));
         return s;
     }
+    const ZELKOR_FW_HEADER header = fwHeaderFromBytes(headerBytes.data(), headerBytes.size());
     if (d.regionVersionChecksSignature) {
         halLog(f, hi->handle, fn, ZELKOR_LOG_INFO, "Validating Firmware Header");
-        bool family = true;
-        bool blank = true;
-        for (uint32_t i = 0; i < 3; ++i) {
-            const uint32_t word = le(&header[FW_SIGNATURE_OFFSET + 4 * i], 4);
-            family = family && word == f.signature[i];
-            blank = blank && word == kBlankWord;
-        }
-        if (!family) {
+        if (!fwSignatureIs(header, f.signature)) {
             halLog(f, hi->handle, fn, ZELKOR_LOG_ERROR, "Validating Firmware Header **** FAILED ****");
-            return blank ? HAL_BLANK_FLASH : HAL_FOREIGN_FIRMWARE;
+            return fwHeaderBlank(header) ? HAL_BLANK_FLASH : HAL_FOREIGN_FIRMWARE;
         }
         halLog(f, hi->handle, fn, ZELKOR_LOG_INFO, "Validating Firmware Header Successful");
     }
-    formatVersion(header.data(), version);
+    formatVersion(header, version);
     return 0;
 }
 

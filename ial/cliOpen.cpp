@@ -1,5 +1,6 @@
 #include "ial/cliOpen.h"
 
+#include "core/firmwareImage.h"
 #include "osal/osalTime.h"
 
 #include <cstdarg>
@@ -29,8 +30,9 @@ constexpr uint32_t kBoardHigh = 0x14000029;
 constexpr uint32_t kP2hRegister = 0x42400010;
 constexpr uint32_t kMiscellaneous = 0x42400018;
 constexpr uint8_t kFirmwareBuffer = 0xE0;
-constexpr uint32_t kSignatureOffset = 4;
-constexpr uint8_t kOstrelSignatureLowByte = 0xC3; // of the family Ostrel firmware signature word 1
+// The console reads the firmware header only as far as its first signature word.
+constexpr uint32_t kSignatureOffset = offsetof(ZELKOR_FW_HEADER, signature);
+constexpr uint32_t kFirstSignatureEnd = kSignatureOffset + sizeof(uint32_t);
 
 constexpr const char kNothingConnected[] = "\n**** ERROR **** Nothing seems to be connected to the port.";
 
@@ -174,10 +176,13 @@ ZELKOR_STATUS getOstreExptIDAndRevision(const CliRegisterFunction& access, const
 ZELKOR_STATUS cliIdentifyOnConsole(CliTarget& target, CliOpenState& state) {
     if (target.record.productId != 0)
         return 0;
-    uint8_t word[4] = {};
-    if (cli_ful_operation(target.link, kFirmwareBuffer, kSignatureOffset, word, sizeof word) != 0)
+    uint8_t header[kFirstSignatureEnd] = {};
+    if (cli_ful_operation(target.link, kFirmwareBuffer, kSignatureOffset, header + kSignatureOffset,
+                          sizeof(uint32_t)) != 0)
         return kFailure;
-    if (word[0] == kOstrelSignatureLowByte)
+    // The least significant byte of the first signature word tells the family Ostrel firmware.
+    const uint32_t first = fwHeaderFromBytes(header, sizeof header).signature[0];
+    if ((first & 0xFFu) == (FW_SIGNATURE_OSTREL[0] & 0xFFu))
         return getOstreExptIDAndRevision(target.registerAccess, target.handle, target.record);
     const ZELKOR_STATUS status = getGen3ExptIDAndRevision(target.registerAccess, target.handle, target.record);
     if (status == 0)

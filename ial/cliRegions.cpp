@@ -41,6 +41,22 @@ struct SasRegisters {
 constexpr SasRegisters kOstrelSas{0xB0000048, 0xB000004C};
 constexpr SasRegisters kQuenzaSas{0xC0000048, 0xC000004C};
 
+// The SAS address words of the family's registers, high half first: 0 or the failing access's status.
+int32_t readSasAddress(const CliTarget& target, const SasRegisters& sas, uint32_t* high, uint32_t* low) {
+    int32_t status = target.registerAccess(0, sas.high, 0, high);
+    if (status == 0)
+        status = target.registerAccess(0, sas.low, 0, low);
+    return status;
+}
+
+int32_t getGen3ExpSASAddress(const CliTarget& target, uint32_t* high, uint32_t* low) {
+    return readSasAddress(target, kQuenzaSas, high, low);
+}
+
+int32_t getOstrelExpSASAddress(const CliTarget& target, uint32_t* high, uint32_t* low) {
+    return readSasAddress(target, kOstrelSas, high, low);
+}
+
 __attribute__((format(printf, 3, 4))) void logError(const ZELKOR_INSTANCE* handle, const char* function,
                                                     const char* format, ...) {
     char text[512];
@@ -313,12 +329,10 @@ ZELKOR_STATUS cliGetExpanders(CliTarget& target, ZELKOR_EXPANDER_LIST** out) {
     ZELKOR_EXPANDER& record = target.record;
     // The registers of the instance's own family, whatever another open left in process-wide flags.
     const bool quenza = record.type == ZELKOR_CHIP_QUENZA || record.type == ZELKOR_CHIP_QUENZA_DAX;
-    const SasRegisters& sas = quenza ? kQuenzaSas : kOstrelSas;
     uint32_t high = 0;
     uint32_t low = 0;
-    int32_t status = target.registerAccess(0, sas.high, 0, &high);
-    if (status == 0)
-        status = target.registerAccess(0, sas.low, 0, &low);
+    const int32_t status =
+        quenza ? getGen3ExpSASAddress(target, &high, &low) : getOstrelExpSASAddress(target, &high, &low);
     if (status != 0) {
         fail(handle, fn, "\n**** ERROR **** Unable to get SAS address");
         return static_cast<ZELKOR_STATUS>(status);

@@ -651,9 +651,12 @@ TEST_F(HalTest, ArmStartAndStopWriteTheFamilyControlWord) {
     struct Case {
         const FamilyCase* family;
         uint32_t address;
+        ArmRunControl start;
+        ArmRunControl stop;
     };
-    for (const Case& c :
-         {Case{&kOstrel, 0x40F00000u}, Case{&kQuenza, 0x43C00000u}, Case{&kPalx, 0x40F00000u}}) {
+    for (const Case& c : {Case{&kOstrel, 0x40F00000u, startArm, stopArm},
+                          Case{&kQuenza, 0x43C00000u, startArmQuenza, stopArmQuenza},
+                          Case{&kPalx, 0x40F00000u, startArm, stopArm}}) {
         SCOPED_TRACE(c.family->name);
         use(*c.family);
         ASSERT_EQ(open(), 0u);
@@ -661,12 +664,15 @@ TEST_F(HalTest, ArmStartAndStopWriteTheFamilyControlWord) {
         ZELKOR_REGION_LIST* window = nullptr;
         getHALRegion(hi_, &window);
         ASSERT_NE(window, nullptr);
-        EXPECT_EQ(startArm(hi_, &window->region), 0u);
+        EXPECT_EQ(c.start(hi_, &window->region), 0u);
         EXPECT_EQ(gModel.expander->space().readWord(c.address), 1u);
-        EXPECT_EQ(stopArm(hi_, &window->region), 0u);
+        EXPECT_EQ(c.stop(hi_, &window->region), 0u);
         EXPECT_THAT(accesses(), ElementsAreArray({Access{'W', c.address, 1}, Access{'W', c.address, 0}}));
+        // The module's own operations use the family's pair.
+        EXPECT_EQ(hi_->family->armStart, c.start);
+        EXPECT_EQ(hi_->family->armStop, c.stop);
         gModel.failures = {{"download", c.address, 24}};
-        EXPECT_EQ(startArm(hi_, &window->region), 24u);
+        EXPECT_EQ(c.start(hi_, &window->region), 24u);
     }
 }
 
