@@ -522,7 +522,7 @@ TEST_F(HalRegisterTest, ResetLogLines) {
         "INFO : " + quenza +
         "Updating the return value after successfully sending the \"reset\" request to "
         "the Expander over Ethernet interface";
-    const Case cases[] = {
+    const std::vector<Case> cases = {
         {"Ostrel chip reset, failing write",
          &kOstrel,
          kSas,
