@@ -207,9 +207,15 @@ bool parseDottedQuad(const char* text, uint8_t (&bytes)[4]) {
     return pieces == 4;
 }
 
-// The DHCP switch: exactly "0" or "1".
+// The DHCP switch: "0" or "1"; an empty word is 0.
 bool parseDhcpValue(const char* text, uint8_t& value) {
-    if (text == nullptr || (std::strcmp(text, "0") != 0 && std::strcmp(text, "1") != 0))
+    if (text == nullptr)
+        return false;
+    if (text[0] == '\0') {
+        value = 0;
+        return true;
+    }
+    if ((text[0] != '0' && text[0] != '1') || text[1] != '\0')
         return false;
     value = static_cast<uint8_t>(text[0] - '0');
     return true;

@@ -195,9 +195,10 @@ DecodedText decodeLog(const uint8_t* data, size_t size, bool offline) {
         for (size_t w = 0; w < kLogDataWords; ++w) {
             const uint8_t* word = entry + 24 + 4 * w;
             out.console += format(w == 0 ? "0x%08X\t " : "                   : 0x%08X\t ", readLe32(word));
-            // A word's bytes in the order they are stored, only those that are characters.
+            // A word's bytes in the order they are stored: all four of the first word, only those that
+            // are characters of the others. They are written as bytes, never read as a format.
             for (size_t b = 0; b < 4; ++b)
-                if (isPrintable(word[b]))
+                if (w == 0 || isPrintable(word[b]))
                     out.console += static_cast<char>(word[b]);
             out.console += '\n';
         }

@@ -277,9 +277,9 @@ ZELKOR_STATUS beginRegisterOperation(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi
     return 0;
 }
 
-// A TCP peer hangs up once it has taken a reset request (chip or watchdog): the request went out.
+// A TCP peer hangs up once it has taken the chip reset request: the request went out.
 bool resetRequestWentOut(const HalFamily& f, ZELKOR_INSTANCE* handle, ZELKOR_STATUS status) {
-    if (status != HAL_CONNECTION_DROPPED || handle->interface != kInterfaceTcp)
+    if (!f.chipResetTakesHangUp || status != HAL_CONNECTION_DROPPED || handle->interface != kInterfaceTcp)
         return false;
     halLog(f, handle, "zelkor_hal_resetExpander", ZELKOR_LOG_INFO,
            "Updating the return value after successfully sending the \"reset\" request to the Expander "
@@ -293,46 +293,41 @@ ZELKOR_STATUS chipReset(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGI
     const uint32_t first = f.chipResetTextsNameKey ? f.chipResetKey : kRegisterBytes;
     halLog(f, handle, fn, ZELKOR_LOG_INFO, f.chipResetAnnounce, first, f.chipResetRegister);
     const ZELKOR_STATUS status = halWriteWord(hi, window, f.chipResetRegister, f.chipResetKey);
-    if (resetRequestWentOut(f, handle, status))
+    if (!f.resetWritesChecked || resetRequestWentOut(f, handle, status))
         return 0;
     if (status != 0)
-        halLog(f, handle, fn, ZELKOR_LOG_ERROR, f.chipResetFailed, first, f.chipResetRegister);
+        HAL_LOG_IF(f, handle, fn, ZELKOR_LOG_ERROR, f.chipResetFailed, first, f.chipResetRegister);
     return status;
 }
 
 // Over the debug port the processor is pointed at the flash before the watchdog fires, and the firmware's
-// console is switched back afterwards. Stops at the first failure.
+// console is switched back afterwards. A family that checks its reset writes stops at the first failure;
+// the other issues every write and stops only when the misc control word cannot be read.
 ZELKOR_STATUS watchdogReset(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, ZELKOR_REGION* window) {
     const char* fn = "zelkor_hal_resetExpander";
     ZELKOR_INSTANCE* handle = hi->handle;
     const bool debugPort = handle->interface == kInterfaceDebugPort;
+    const AccessLog log{.announce = true, .failure = f.resetWritesChecked};
+    const auto write = [&](uint32_t address, uint32_t value) {
+        const ZELKOR_STATUS status = writeRegister(f, hi, window, fn, address, value, log);
+        return f.resetWritesChecked ? status : 0;
+    };
     if (debugPort) {
         if (f.watchdogDelayDebugPortMs != 0)
             osal_sleepMs(f.watchdogDelayDebugPortMs);
-        const ZELKOR_STATUS status =
-            writeRegister(f, hi, window, fn, f.armControl + ARM_BOOT_ADDRESS_OFFSET, f.flashBase);
-        if (status != 0) {
+        if (const ZELKOR_STATUS status = write(f.armControl + ARM_BOOT_ADDRESS_OFFSET, f.flashBase);
+            status != 0) {
             halLog(f, handle, fn, ZELKOR_LOG_ERROR, "Failed to change BOOT address ");
             return status;
         }
     }
     const uint32_t watchdog = debugPort ? f.watchdogRegisterDebugPort : f.watchdogRegister;
-    halLog(f, handle, fn, ZELKOR_LOG_INFO, kAccessWrite, kRegisterBytes, watchdog);
-    ZELKOR_STATUS status = halWriteWord(hi, window, watchdog, f.watchdogWord);
-    if (resetRequestWentOut(f, handle, status))
-        return 0;
-    if (status != 0) {
-        halLog(f, handle, fn, ZELKOR_LOG_ERROR, kAccessWriteFailed, kRegisterBytes, watchdog);
+    if (const ZELKOR_STATUS status = write(watchdog, f.watchdogWord); status != 0 || !debugPort)
         return status;
-    }
-    if (!debugPort)
-        return 0;
     uint32_t misc = 0;
-    status = readRegister(f, hi, window, fn, f.miscControl, &misc);
-    if (status != 0)
+    if (const ZELKOR_STATUS status = readRegister(f, hi, window, fn, f.miscControl, &misc, log); status != 0)
         return status;
-    misc = (misc & ~SMART_CLI_BIT) | f.miscSetAfterWatchdog;
-    return writeRegister(f, hi, window, fn, f.miscControl, misc);
+    return write(f.miscControl, (misc & ~SMART_CLI_BIT) | f.miscSetAfterWatchdog);
 }
 
 } // namespace

@@ -117,8 +117,13 @@ struct HalFamily {
     const char* copyDone;
     // Texts of the chip reset: (4, register) or, with chipResetTextsNameKey, (key, register).
     const char* chipResetAnnounce;
-    const char* chipResetFailed;
+    const char* chipResetFailed; // null: the family logs no failed reset write
     bool chipResetTextsNameKey;
+    // A chip that resets may drop the command that reset it. Without resetWritesChecked the statuses of
+    // the reset writes are not looked at (a failed read still ends a watchdog reset); with
+    // chipResetTakesHangUp a TCP peer's hang-up (62) after the chip reset write counts as sent.
+    bool resetWritesChecked;
+    bool chipResetTakesHangUp;
 
     // Region download, upload and erase, and the image checks.
     const HalRegionData* regionOps;

@@ -110,6 +110,8 @@ const HalFamily kPalx{
     .chipResetAnnounce = "Writing 0x%08x at 0x%08x at offset. This Reset's the Expander",
     .chipResetFailed = "Unable to write 0x%08x data at 0x%08x offset **** FAILED ****",
     .chipResetTextsNameKey = true,
+    .resetWritesChecked = true,
+    .chipResetTakesHangUp = false,
     .regionOps = &kPalxRegionData,
     .topology = &kPalxTopology,
     .xmlRoute = &kPalxXmlRoute,

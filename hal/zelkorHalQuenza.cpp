@@ -113,6 +113,8 @@ const HalFamily kQuenza{
     .chipResetAnnounce = "Writing %d bytes at 0x%08x offset",
     .chipResetFailed = "Writing %d bytes at 0x%08x offset **** FAILED ****",
     .chipResetTextsNameKey = false,
+    .resetWritesChecked = true,
+    .chipResetTakesHangUp = true,
     .regionOps = &kQuenzaRegionData,
     .topology = &kQuenzaTopology,
     .xmlRoute = &kQuenzaXmlRoute,

@@ -54,7 +54,9 @@ struct HalRegionData {
     bool quenzaEnable;          // a failed first enable write ends the enable
     bool halvesLargeFlashReads; // a whole-flash read takes half of a part of 32 MiB or more
     bool palxSteps;             // regions 4 and 5 refused in-band, every row of kind 2 and above resolves
-    ZELKOR_STATUS nullInstance; // status of a null instance in the checks
+    // Status of a null instance in the signature check and the version of an image file (the other checks
+    // answer 5).
+    ZELKOR_STATUS nullInstanceSignatureAndVersion;
 
     // Download, upload, erase.
     const char* determining;

@@ -73,12 +73,13 @@ void formatVersion(const ZELKOR_FW_HEADER& header, char* out) {
             halLog(f, (hi)->handle, fn, level, text __VA_OPT__(, ) __VA_ARGS__);                             \
     } while (0)
 
-// The start of every check: the instance (the family's status for null, 4 when not held), the file (5),
-// then the file loaded with its announcing, failure and success lines.
+// The start of every check: the instance (nullStatus for null, 4 when not held), the file (5), then the
+// file loaded with its announcing, failure and success lines.
 ZELKOR_STATUS beginCheck(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, const char* fn, FILE* image,
-                         const char* load, const char* loadFailed, const char* loadDone) {
+                         const char* load, const char* loadFailed, const char* loadDone,
+                         ZELKOR_STATUS nullStatus = HAL_INVALID_ARGUMENT) {
     if (hi == nullptr)
-        return f.regionOps->nullInstance;
+        return nullStatus;
     if (getHALInstance(hi) == nullptr)
         return HAL_INVALID_HANDLE;
     halLogEntry(f, hi->handle, fn);
@@ -113,8 +114,8 @@ ZELKOR_REGION* wholeFlashRow(ZELKOR_HAL_INSTANCE* hi) {
 ZELKOR_STATUS halFwExpanderValidation(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, FILE* image) {
     const char* fn = "zelkor_hal_fwExpanderValidation";
     const HalRegionData& d = *f.regionOps;
-    if (const ZELKOR_STATUS s =
-            beginCheck(f, hi, fn, image, d.signatureLoad, d.signatureLoadFailed, d.signatureLoadDone))
+    if (const ZELKOR_STATUS s = beginCheck(f, hi, fn, image, d.signatureLoad, d.signatureLoadFailed,
+                                           d.signatureLoadDone, d.nullInstanceSignatureAndVersion))
         return s;
     const ZELKOR_FW_HEADER header = imageHeader(hi);
     for (uint32_t i = 0; i < ZELKOR_FW_SIGNATURE_WORDS; ++i) {
@@ -176,8 +177,8 @@ ZELKOR_STATUS halGetFwVersion(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, FILE*
     const HalRegionData& d = *f.regionOps;
     if (hi != nullptr && getHALInstance(hi) != nullptr && version == nullptr)
         return HAL_INVALID_ARGUMENT;
-    if (const ZELKOR_STATUS s =
-            beginCheck(f, hi, fn, image, d.versionLoad, d.versionLoadFailed, d.versionLoadDone))
+    if (const ZELKOR_STATUS s = beginCheck(f, hi, fn, image, d.versionLoad, d.versionLoadFailed,
+                                           d.versionLoadDone, d.nullInstanceSignatureAndVersion))
         return s;
     constexpr uint32_t kVersionEnd = FW_HEADER_FIELD_END(version);
     if (!imageHolds(hi, kVersionEnd))
@@ -227,7 +228,7 @@ ZELKOR_STATUS halFwImageValidation(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, 
 ZELKOR_STATUS halMfgImageValidation(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, FILE* image) {
     const char* fn = "zelkor_hal_mfgImageValidation";
     if (hi == nullptr)
-        return f.regionOps->nullInstance;
+        return HAL_INVALID_ARGUMENT;
     if (getHALInstance(hi) == nullptr)
         return HAL_INVALID_HANDLE;
     halLogEntry(f, hi->handle, fn);
@@ -249,7 +250,7 @@ ZELKOR_STATUS halMfgChecksumValidation(const HalFamily& f, ZELKOR_HAL_INSTANCE* 
     const char* fn = "zelkor_hal_mfgChecksumValidation";
     const HalRegionData& d = *f.regionOps;
     if (hi == nullptr)
-        return d.nullInstance;
+        return HAL_INVALID_ARGUMENT;
     if (getHALInstance(hi) == nullptr)
         return HAL_INVALID_HANDLE;
     halLogEntry(f, hi->handle, fn);
@@ -299,11 +300,9 @@ ZELKOR_STATUS halGetRegionChecksum(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, 
     if (const ZELKOR_STATUS s = beginCheck(f, hi, fn, image, d.checksumLoad, d.checksumLoadFailed, nullptr))
         return s;
     const uint32_t rounded = (hi->imageSize + 3u) & ~3u;
-    if (rounded == 0) {
-        // An empty file names no bytes to sum; it proves nothing about the region.
-        halLog(f, hi->handle, fn, ZELKOR_LOG_ERROR, "%s", d.regionChecksumFailed);
-        return HAL_INVALID_ARGUMENT;
-    }
+    // An empty file names no bytes: their sum is 0, and nothing is read from the region.
+    if (rounded == 0)
+        return 0;
     std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[rounded]());
     if (!bytes) {
         halLog(f, hi->handle, fn, ZELKOR_LOG_ERROR, "Unable to allocate %d bytes of memory **** FAILED ****",
@@ -329,7 +328,7 @@ ZELKOR_STATUS halGetRegionVersion(const HalFamily& f, ZELKOR_HAL_INSTANCE* hi, Z
     const char* fn = "zelkor_hal_getRegionVersion";
     const HalRegionData& d = *f.regionOps;
     if (hi == nullptr)
-        return d.nullInstance;
+        return HAL_INVALID_ARGUMENT;
     if (getHALInstance(hi) == nullptr)
         return HAL_INVALID_HANDLE;
     halLogEntry(f, hi->handle, fn);

@@ -480,11 +480,8 @@ bool isFlash(const ZELKOR_REGION* region) {
     return region->kind == ZELKOR_REGION_FLASH || region->kind == ZELKOR_REGION_PARTITION;
 }
 
-// Checks shared by the transfers: 0, 3 for a region this module does not serve, 5 past its end,
-// 27 for a region the hardware module programs itself.
+// Checks shared by the transfers: 0, 3 for a region this module does not serve, 5 past its end.
 ZELKOR_STATUS checkRegion(const ZELKOR_REGION* region, uint32_t offset, uint32_t size) {
-    if (isFlash(region) && region->index == kInvalidRegionIndex)
-        return kProgramFlashYourself;
     // Designated regions are buffers of the firmware, which this port does not reach.
     if (isDesignated(region))
         return kNotServedHere;
@@ -537,6 +534,9 @@ ZELKOR_STATUS comDownload(void* ialInstance, ZELKOR_REGION* region, uint32_t off
         printText("\n**** ERROR **** Malloc failed when requested 0x%08x bytes\n", size);
         return kNoMemory;
     }
+    // A flash region of index 0xFF is the hardware module's to program; it is read like any other.
+    if (isFlash(region) && region->index == kInvalidRegionIndex)
+        return kProgramFlashYourself;
     if (const ZELKOR_STATUS check = checkRegion(region, offset, size); check != 0)
         return check;
 

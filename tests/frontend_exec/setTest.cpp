@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -36,6 +37,8 @@ const std::vector<SetCase> kSetCases = {
     {{"set", "gateway", "10.0.0.1"}, "\nSet Gateway Successful\n", "setMorv 10.0.0.1 selector 2"},
     {{"set", "dhcp", "1"}, "\nDHCP status is enabled\n", "setMorv 1.0.0.0 selector 3"},
     {{"set", "dhcp", "0"}, "\nDHCP status is disabled\n", "setMorv 0.0.0.0 selector 3"},
+    // An empty word counts as 0.
+    {{"set", "dhcp", ""}, "\nDHCP status is disabled\n", "setMorv 0.0.0.0 selector 3"},
 };
 
 TEST_F(ExecTest, SetWritesTheValueWithoutAQuestionAfterYesOrForce) {
@@ -163,8 +166,7 @@ TEST_F(ExecTest, AddressValuesThatAreAccepted) {
 }
 
 TEST_F(ExecTest, InvalidDhcpValuesEndWithInvalidArgument) {
-    // An empty word is refused too: it would otherwise switch DHCP off.
-    for (const char* value : {"2", "10", "a", "01", "", " 1", "1 "}) {
+    for (const char* value : {"2", "10", "a", "01", "00", " ", " 1", "1 ", "+1"}) {
         gFake.calls.clear();
         restartLog();
         const RunResult r = run(commandLine({"-q", "-y"}, {"set", "dhcp", value}));
@@ -313,12 +315,24 @@ TEST_F(ExecTest, EachSetCommandPutsItsOwnQuestion) {
     struct Case {
         Words command;
         const char* question;
+        const char* write; // once answered y
     };
     const Case cases[] = {
-        {{"set", "subnetmask", "255.255.255.0"}, "Are you sure you want to set Subnet Mask?(y/n):"},
-        {{"set", "gateway", "10.0.0.1"}, "Are you sure you want to set Gateway?(y/n):"},
-        {{"set", "dhcp", "1"}, "Are you sure you want to enable DHCP Status?(y/n):"},
-        {{"set", "dhcp", "0"}, "Are you sure you want to disable DHCP Status?(y/n):"},
+        {{"set", "subnetmask", "255.255.255.0"},
+         "Are you sure you want to set Subnet Mask?(y/n):",
+         "setMorv 255.255.255.0 selector 1"},
+        {{"set", "gateway", "10.0.0.1"},
+         "Are you sure you want to set Gateway?(y/n):",
+         "setMorv 10.0.0.1 selector 2"},
+        {{"set", "dhcp", "1"},
+         "Are you sure you want to enable DHCP Status?(y/n):",
+         "setMorv 1.0.0.0 selector 3"},
+        {{"set", "dhcp", "0"},
+         "Are you sure you want to disable DHCP Status?(y/n):",
+         "setMorv 0.0.0.0 selector 3"},
+        {{"set", "dhcp", ""},
+         "Are you sure you want to disable DHCP Status?(y/n):",
+         "setMorv 0.0.0.0 selector 3"},
     };
     for (const Case& c : cases) {
         gFake.calls.clear();
@@ -329,6 +343,14 @@ TEST_F(ExecTest, EachSetCommandPutsItsOwnQuestion) {
         EXPECT_TRUE(deviceWrites().empty()) << "neither the write nor the reset: " << c.question;
         EXPECT_TRUE(
             containsLine(log_->lines(), "ERROR : morv::getConfirmation : Set operation aborted by user."));
+
+        gFake.calls.clear();
+        gFake.setMorvValues.clear();
+        const RunResult confirmed = run(commandLine({"-q"}, c.command), "y\n");
+        EXPECT_EQ(confirmed.status, 0) << c.question;
+        EXPECT_EQ(confirmed.out.substr(0, opened().size() + std::strlen(c.question) + 1),
+                  opened() + c.question + "\n");
+        EXPECT_EQ(deviceWrites(), Writes{c.write}) << c.question;
     }
 }
 

@@ -233,7 +233,8 @@ TEST_F(FrontRegions, EventLogAndTextLog) {
     // One entry: the second is all zero and ends the log.
     EXPECT_EQ(out.find("Time Stamp", 30), std::string::npos);
     EXPECT_NE(out.find("           Log Code: 0x0000002a\n"), std::string::npos);
-    EXPECT_NE(out.find("  Log Specific Data: 0x00004B4F\t OK\n"), std::string::npos);
+    // The first data word shows all four of its bytes, zeros included.
+    EXPECT_NE(out.find(std::string("  Log Specific Data: 0x00004B4F\t OK\0\0\n", 38)), std::string::npos);
     ASSERT_EQ(commands().size(), 2u);
     EXPECT_EQ(commands()[1].substr(0, 6), "3C02E5");
 

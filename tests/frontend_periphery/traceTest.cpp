@@ -284,11 +284,13 @@ TEST(LogDecode, PrintsEveryEntryFieldByField) {
     std::vector<uint8_t> b;
     std::array<uint8_t, 64> e{};
     // Time stamp 0x0000000112345678, sequence 0x0203, qualifier 0x0405, code 0xC0DE0001, locale 0x0607,
-    // argument type 0x08, class 0x09; data words "ABCD", 0x20 0x80 0x7F 0x21, then 1..8.
+    // argument type 0x08, class 0x09; data words '%' 'n' 0x00 0x80, 0x20 0x80 0x7F 0x21, then 1..8. The
+    // first word shows all four of its bytes as they are (a conversion among them is no format), the others
+    // only their characters.
     const uint8_t head[24] = {0x78, 0x56, 0x34, 0x12, 1, 0, 0, 0, 0, 0, 0, 0,
                               0x03, 0x02, 0x05, 0x04, 0x01, 0x00, 0xDE, 0xC0, 0x07, 0x06, 0x08, 0x09};
     std::memcpy(e.data(), head, sizeof head);
-    const uint8_t words[8] = {'A', 'B', 'C', 'D', 0x20, 0x80, 0x7F, 0x21};
+    const uint8_t words[8] = {'%', 'n', 0x00, 0x80, 0x20, 0x80, 0x7F, 0x21};
     std::memcpy(e.data() + 24, words, sizeof words);
     for (int w = 2; w < 10; ++w)
         e[24 + 4 * w] = static_cast<uint8_t>(w - 1);
@@ -302,8 +304,9 @@ TEST(LogDecode, PrintsEveryEntryFieldByField) {
                            "          Log Class: 0x09\n"
                            "      Argument Type: 0x08\n"
                            "             Locale: 0x0607\n"
-                           "  Log Specific Data: 0x44434241\t ABCD\n"
-                           "                   : 0x217F8020\t \x7F!\n";
+                           "  Log Specific Data: 0x80006E25\t %n";
+    expected += std::string("\0\x80\n", 3);
+    expected += "                   : 0x217F8020\t \x7F!\n";
     for (int w = 1; w <= 8; ++w) {
         char line[64];
         std::snprintf(line, sizeof line, "                   : 0x%08X\t \n", w);

@@ -254,12 +254,23 @@ const std::vector<ResetCase> kResets = {
      {},
      0,
      1},
-    {"Ostrel chip reset failure is reported",
+    // A chip that resets may lose the command that reset it: Ostrel does not look at its reset writes.
+    {"Ostrel chip reset failure is not looked at",
      &kOstrel,
      kSas,
      1,
      {{"download", 0xC0000200, 24}},
-     24,
+     0,
+     {{'W', 0xC0000200, 0x05ED0C31}},
+     {},
+     0,
+     0},
+    {"Ostrel chip reset failure over the debug port is not looked at",
+     &kOstrel,
+     kCom,
+     1,
+     {{"download", 0xC0000200, 1}},
+     0,
      {{'W', 0xC0000200, 0x05ED0C31}},
      {},
      0,
@@ -299,28 +310,54 @@ const std::vector<ResetCase> kResets = {
      {},
      0,
      0},
-    {"Ostrel watchdog reset failure is reported",
+    {"Ostrel watchdog reset failure is not looked at",
      &kOstrel,
      kSas,
      2,
      {{"download", 0x40800000, 24}},
-     24,
+     0,
      {{'W', 0x40800000, 0xC02DC6C0}},
      {},
      0,
      0},
-    {"Ostrel boot address failure stops the watchdog reset over the debug port",
+    {"Ostrel boot address failure does not stop the watchdog reset over the debug port",
      &kOstrel,
      kCom,
      2,
      {{"download", 0x40F00004, 24}},
-     24,
-     {{'W', 0x40F00004, 0x14000000}},
+     0,
+     {{'W', 0x40F00004, 0x14000000},
+      {'W', 0x40800000, 0xC02DC6C0},
+      {'R', 0x40900018, 0},
+      {'W', 0x40900018, 0x00001001}},
+     {},
+     0,
+     1},
+    {"Ostrel watchdog reset over the debug port issues every write though all fail",
+     &kOstrel,
+     kCom,
+     2,
+     {{"download", std::nullopt, 24}},
+     0,
+     {{'W', 0x40F00004, 0x14000000},
+      {'W', 0x40800000, 0xC02DC6C0},
+      {'R', 0x40900018, 0},
+      {'W', 0x40900018, 0x00001001}},
      {},
      0,
      0},
-    // The watchdog reset is a reset request too: the peer hangs up once it has it.
-    {"Ostrel watchdog reset dropped by the TCP peer went out",
+    // The read is no reset write: without the misc control word there is nothing to write back.
+    {"Ostrel misc control read failure ends the watchdog reset",
+     &kOstrel,
+     kCom,
+     2,
+     {{"upload", 0x40900018, 25}},
+     25,
+     {{'W', 0x40F00004, 0x14000000}, {'W', 0x40800000, 0xC02DC6C0}, {'R', 0x40900018, 0}},
+     {},
+     0,
+     1},
+    {"Ostrel watchdog reset dropped by the TCP peer",
      &kOstrel,
      kTcp,
      2,
@@ -330,12 +367,13 @@ const std::vector<ResetCase> kResets = {
      {},
      0,
      0},
-    {"Quenza watchdog reset dropped by the TCP peer went out",
+    // Only the chip reset takes the hang-up as sent.
+    {"Quenza watchdog reset dropped by the TCP peer is a failure",
      &kQuenza,
      kTcp,
      2,
      {{"download", 0x42000000, 62}},
-     0,
+     62,
      {{'W', 0x42000000, 0x802DC6C0}},
      {},
      0,
@@ -380,6 +418,39 @@ const std::vector<ResetCase> kResets = {
      {5000},
      0,
      0},
+    {"Quenza watchdog write failure stops the watchdog reset",
+     &kQuenza,
+     kCom,
+     2,
+     {{"download", 0x42000004, 24}},
+     24,
+     {{'W', 0x43C00004, 0x10000000}, {'W', 0x42000004, 0x802DC6C0}},
+     {5000},
+     0,
+     0},
+    {"Quenza misc control write failure is returned",
+     &kQuenza,
+     kCom,
+     2,
+     {{"download", 0x42400018, 24}},
+     24,
+     {{'W', 0x43C00004, 0x10000000},
+      {'W', 0x42000004, 0x802DC6C0},
+      {'R', 0x42400018, 0},
+      {'W', 0x42400018, 0x00000001}},
+     {5000},
+     0,
+     1},
+    {"Quenza chip reset 62 over the debug port is a failure",
+     &kQuenza,
+     kCom,
+     1,
+     {{"download", 0xC3800200, 62}},
+     62,
+     {{'W', 0xC3800200, 0x07A91F48}},
+     {},
+     0,
+     0},
     {"Quenza misc control read failure ends the watchdog reset",
      &kQuenza,
      kCom,
@@ -398,6 +469,16 @@ const std::vector<ResetCase> kResets = {
      1,
      {{"download", 0xC0000200, 29}},
      29,
+     {{'W', 0xC0000200, 0x50414C58}},
+     {},
+     0,
+     0},
+    {"Palx chip reset dropped by the TCP peer is a failure",
+     &kPalx,
+     kTcp,
+     1,
+     {{"download", 0xC0000200, 62}},
+     62,
      {{'W', 0xC0000200, 0x50414C58}},
      {},
      0,
@@ -423,39 +504,119 @@ TEST_F(HalRegisterTest, ResetsWriteTheFamilyRegisters) {
     }
 }
 
+// What each family logs around its reset writes: Ostrel announces every access and logs no failure; Quenza
+// logs each failure, and the TCP hang-up after its chip reset as sent; Palx names the key it writes.
 TEST_F(HalRegisterTest, ResetLogLines) {
-    openOn(kPalx);
-    gModel.failures = {{"download", 0xC0000200, 24}};
-    EXPECT_EQ(reset(1), 24u);
-    openOn(kQuenza, kTcp);
-    gModel.failures = {{"download", 0xC3800200, 62}};
-    EXPECT_EQ(reset(1), 0u);
-    openOn(kQuenza, kCom);
-    gModel.failures = {{"download", 0x43C00004, 24}};
-    EXPECT_EQ(reset(2), 24u);
-    openOn(kOstrel, kTcp);
-    gModel.failures = {{"download", 0x40800000, 62}};
-    EXPECT_EQ(reset(2), 0u);
-    EXPECT_TRUE(containsInOrder(
-        log_->lines(),
-        {"INFO : zelkor_hal_PALX::zelkor_hal_resetExpander : Writing 0x50414c58 at 0xc0000200 at offset. "
-         "This "
-         "Reset's the Expander",
-         "ERROR : zelkor_hal_PALX::zelkor_hal_resetExpander : Unable to write 0x50414c58 data at 0xc0000200 "
-         "offset "
-         "**** FAILED ****",
-         "INFO : zelkor_hal_GEN3::zelkor_hal_resetExpander : Getting HAL region List",
-         "INFO : zelkor_hal_GEN3::zelkor_hal_resetExpander : Writing 4 bytes at 0xc3800200 offset",
-         "INFO : zelkor_hal_GEN3::zelkor_hal_resetExpander : Updating the return value after successfully "
-         "sending "
-         "the \"reset\" request to the Expander over Ethernet interface",
-         "INFO : zelkor_hal_GEN3::zelkor_hal_resetExpander : Writing 4 bytes at 0x43c00004 offset",
-         "ERROR : zelkor_hal_GEN3::zelkor_hal_resetExpander : Writing 4 bytes at 0x43c00004 offset **** "
-         "FAILED ****",
-         "ERROR : zelkor_hal_GEN3::zelkor_hal_resetExpander : Failed to change BOOT address ",
-         "INFO : zelkor_hal_OSTREL::zelkor_hal_resetExpander : Writing 4 bytes at 0x40800000 offset",
-         "INFO : zelkor_hal_OSTREL::zelkor_hal_resetExpander : Updating the return value after successfully "
-         "sending the \"reset\" request to the Expander over Ethernet interface"}));
+    struct Case {
+        const char* label;
+        const FamilyCase* family;
+        uint32_t interface;
+        uint8_t kind;
+        InterfaceFailure failure;
+        std::vector<std::string> lines; // after the entry and region lookup lines
+    };
+    const std::string ostrel = "zelkor_hal_OSTREL::zelkor_hal_resetExpander : ";
+    const std::string quenza = "zelkor_hal_GEN3::zelkor_hal_resetExpander : ";
+    const std::string palx = "zelkor_hal_PALX::zelkor_hal_resetExpander : ";
+    const std::string hungUp =
+        "INFO : " + quenza +
+        "Updating the return value after successfully sending the \"reset\" request to "
+        "the Expander over Ethernet interface";
+    const std::vector<Case> cases = {
+        {"Ostrel chip reset, failing write",
+         &kOstrel,
+         kSas,
+         1,
+         {"download", 0xC0000200, 24},
+         {"INFO : " + ostrel + "Writing 4 bytes at 0xc0000200 offset"}},
+        {"Ostrel watchdog reset over the debug port, every write failing",
+         &kOstrel,
+         kCom,
+         2,
+         {"download", std::nullopt, 24},
+         {"INFO : " + ostrel + "Writing 4 bytes at 0x40f00004 offset",
+          "INFO : " + ostrel + "Writing 4 bytes at 0x40800000 offset",
+          "INFO : " + ostrel + "Reading 4 bytes at 0x40900018 offset",
+          "INFO : " + ostrel + "Writing 4 bytes at 0x40900018 offset"}},
+        {"Ostrel watchdog reset over the debug port, failing read",
+         &kOstrel,
+         kCom,
+         2,
+         {"upload", 0x40900018, 25},
+         {"INFO : " + ostrel + "Writing 4 bytes at 0x40f00004 offset",
+          "INFO : " + ostrel + "Writing 4 bytes at 0x40800000 offset",
+          "INFO : " + ostrel + "Reading 4 bytes at 0x40900018 offset"}},
+        {"Ostrel watchdog reset dropped by the TCP peer",
+         &kOstrel,
+         kTcp,
+         2,
+         {"download", 0x40800000, 62},
+         {"INFO : " + ostrel + "Writing 4 bytes at 0x40800000 offset"}},
+        {"Quenza chip reset dropped by the TCP peer",
+         &kQuenza,
+         kTcp,
+         1,
+         {"download", 0xC3800200, 62},
+         {"INFO : " + quenza + "Writing 4 bytes at 0xc3800200 offset", hungUp}},
+        {"Quenza chip reset, failing write",
+         &kQuenza,
+         kSas,
+         1,
+         {"download", 0xC3800200, 24},
+         {"INFO : " + quenza + "Writing 4 bytes at 0xc3800200 offset",
+          "ERROR : " + quenza + "Writing 4 bytes at 0xc3800200 offset **** FAILED ****"}},
+        {"Quenza watchdog reset, failing boot address",
+         &kQuenza,
+         kCom,
+         2,
+         {"download", 0x43C00004, 24},
+         {"INFO : " + quenza + "Writing 4 bytes at 0x43c00004 offset",
+          "ERROR : " + quenza + "Writing 4 bytes at 0x43c00004 offset **** FAILED ****",
+          "ERROR : " + quenza + "Failed to change BOOT address "}},
+        {"Quenza watchdog reset dropped by the TCP peer",
+         &kQuenza,
+         kTcp,
+         2,
+         {"download", 0x42000000, 62},
+         {"INFO : " + quenza + "Writing 4 bytes at 0x42000000 offset",
+          "ERROR : " + quenza + "Writing 4 bytes at 0x42000000 offset **** FAILED ****"}},
+        {"Quenza watchdog reset, failing read",
+         &kQuenza,
+         kCom,
+         2,
+         {"upload", 0x42400018, 25},
+         {"INFO : " + quenza + "Writing 4 bytes at 0x43c00004 offset",
+          "INFO : " + quenza + "Writing 4 bytes at 0x42000004 offset",
+          "INFO : " + quenza + "Reading 4 bytes at 0x42400018 offset",
+          "ERROR : " + quenza + "Reading 4 bytes at 0x42400018 offset **** FAILED ****"}},
+        {"Palx chip reset, failing write",
+         &kPalx,
+         kSas,
+         1,
+         {"download", 0xC0000200, 24},
+         {"INFO : " + palx + "Writing 0x50414c58 at 0xc0000200 at offset. This Reset's the Expander",
+          "ERROR : " + palx + "Unable to write 0x50414c58 data at 0xc0000200 offset **** FAILED ****"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        openOn(*c.family, c.interface);
+        log_.reset();
+        log_ = std::make_unique<LogCapture>();
+        gModel.failures = {c.failure};
+        reset(c.kind);
+        // Every family logs its entry; Ostrel and Quenza also the region lookup.
+        const std::string& module = c.family == &kOstrel ? ostrel : c.family == &kQuenza ? quenza : palx;
+        std::vector<std::string> expected{"INFO : " + module + "Entry"};
+        if (c.family != &kPalx)
+            expected.push_back("INFO : " + module + "Getting HAL region List");
+        expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+        std::vector<std::string> lines;
+        for (const std::string& line : log_->lines())
+            if (line.find("zelkor_hal_resetExpander") != std::string::npos)
+                lines.push_back(line);
+        EXPECT_EQ(lines, expected);
+        EXPECT_EQ(close(), 0u);
+    }
 }
 
 TEST_F(HalRegisterTest, ResetChecksItsInstance) {

@@ -124,7 +124,6 @@ TEST_F(HalValidation, NullArgumentsAndStrangers) {
             ZELKOR_HAL_INSTANCE stranger{};
             File f = fileOf(firmware(kOstrelWords, 84));
             EXPECT_EQ(check(&stranger, f.get()), 4u) << name;
-            EXPECT_EQ(check(nullptr, f.get()), family == &kPalx ? 4u : 5u) << name;
         }
         auto version = op<HAL_GET_FW_VERSION_FUNCTION>("zelkor_hal_getFwVersion");
         File f = fileOf(firmware(kOstrelWords, 84));
@@ -137,6 +136,46 @@ TEST_F(HalValidation, NullArgumentsAndStrangers) {
         auto regionChecksum = op<HAL_GET_REGION_CHECKSUM_FUNCTION>("zelkor_hal_getRegionChecksum");
         EXPECT_EQ(regionChecksum(hi_, f.get(), nullptr), 5u);
         EXPECT_THAT(gModel.calls, testing::IsEmpty());
+    }
+}
+
+// A null instance: 5 from every check, except that family Palx answers 4 from its signature check and from
+// the version of an image file.
+TEST_F(HalValidation, NullInstanceStatusOfEachCheck) {
+    for (const FamilyCase* family : {&kOstrel, &kQuenza, &kPalx}) {
+        SCOPED_TRACE(family->name);
+        openFamily(*family);
+        const bool palx = family == &kPalx;
+        const ZELKOR_STATUS signatureAndVersion = palx ? 4u : 5u;
+        File f = fileOf(firmware(kOstrelWords, 84));
+        char text[16] = {};
+        uint32_t words = 0;
+        ZELKOR_REGION* flash = row(ZELKOR_REGION_FLASH);
+        struct Check {
+            const char* name;
+            ZELKOR_STATUS status;
+        };
+        std::vector<Check> checks = {
+            {"zelkor_hal_fwExpanderValidation", signatureAndVersion},
+            {"zelkor_hal_fwImageValidation", 5},
+            {"zelkor_hal_mfgImageValidation", 5},
+            {"zelkor_hal_mfgChecksumValidation", 5},
+        };
+        if (palx)
+            checks.push_back({"zelkor_hal_bootRecordValidation", 5});
+        for (const Check& c : checks)
+            EXPECT_EQ(op<HAL_FILE_FUNCTION>(c.name)(nullptr, f.get()), c.status) << c.name;
+        EXPECT_EQ(op<HAL_FW_CHECKSUM_FUNCTION>("zelkor_hal_fwChecksumValidation")(nullptr, f.get(), &words),
+                  5u);
+        EXPECT_EQ(op<HAL_GET_FW_VERSION_FUNCTION>("zelkor_hal_getFwVersion")(nullptr, f.get(), text),
+                  signatureAndVersion);
+        EXPECT_EQ(
+            op<HAL_GET_REGION_CHECKSUM_FUNCTION>("zelkor_hal_getRegionChecksum")(nullptr, f.get(), flash),
+            5u);
+        EXPECT_EQ(op<HAL_GET_REGION_VERSION_FUNCTION>("zelkor_hal_getRegionVersion")(nullptr, flash, text),
+                  5u);
+        EXPECT_THAT(gModel.calls, testing::IsEmpty());
+        EXPECT_EQ(close(), 0u);
     }
 }
 
@@ -333,8 +372,9 @@ TEST_F(HalValidation, RegionChecksumOverTheFileSize) {
         EXPECT_EQ(gModel.calls[0].region.regionId, whole->regionId);
         File nine = fileOf(Bytes(9, 0));
         EXPECT_EQ(checksum(hi_, nine.get(), whole), 1u);
+        // An empty file names no bytes: their sum is 0, and nothing is read.
         File empty = fileOf({});
-        EXPECT_EQ(checksum(hi_, empty.get(), whole), 5u);
+        EXPECT_EQ(checksum(hi_, empty.get(), whole), 0u);
         EXPECT_EQ(gModel.calls.size(), 2u) << "an empty file reads nothing";
         // The count is filled in; the offset is literal text.
         const std::string module = family == &kOstrel   ? "zelkor_hal_OSTREL"

@@ -847,6 +847,73 @@ TEST_F(MorvaneFamilies, QuietHidesTheBannerAndTheOpen) {
         check(c);
 }
 
+// ---- resets that the chip carries out but answers with a failure ----
+
+// The expanders of the reset-failure scenario: each carries out every in-band reset and answers its command
+// with CHECK CONDITION.
+const std::string kFailingSwitch = "5000ABCD00003333"; // sg0, Ostrel switch
+const std::string kFailingQuenza = "5000CCAB0400F000"; // sg1, Quenza
+const std::string kFailingSwitchPage = "200010FF0A00000AFFFFFF000A00000100102030400000000000000000000000";
+const std::string kFailingQuenzaPage = "200027FF0A00000BFFFFFF000A00000100102030400100000000000000000000";
+const std::string kWriteFailed = " **** Osal SAS Device Write data  FAILED****";
+
+class MorvaneResetFailure : public Morvane {
+  protected:
+    void SetUp() override {
+        Morvane::SetUp();
+        scenario_ = RESET_FAILURE_SCENARIO;
+    }
+};
+
+// An Ostrel chip may drop the command that reset it, so the answer to an Ostrel reset is not looked at; a
+// Quenza reset answered with a failure is a failure.
+TEST_F(MorvaneResetFailure, OstrelResetsSucceedWhateverTheAnswerQuenzaResetsFail) {
+    const std::string failed = "Failed Resetting Expander\n";
+    const std::string writing = "\nFailed writing to interface.\n";
+    const Case cases[] = {
+        {"Ostrel reset exp",
+         {"-q", "-y", "-i", kFailingSwitch, "reset", "exp"},
+         "",
+         0,
+         opened("SW5000") + kWriteFailed + kResetSent + "\n",
+         {"sg0 " + kChipReset}},
+        {"Ostrel set with -r",
+         {"-q", "-y", "-r", "-i", kFailingSwitch, "set", "ipaddr", "10.9.8.7"},
+         "",
+         0,
+         opened("SW5000") + "\nSet IP address Successful\n" + kWriteFailed + "\n" + kResetSent + "\n",
+         {pageWrite("sg0", "FF10", pageWith(kFailingSwitchPage, 4, "0A090807")), "sg0 " + kChipReset}},
+        {"Ostrel set with -w",
+         {"-q", "-f", "-w", "-i", kFailingSwitch, "set", "gateway", "10.0.0.254"},
+         "",
+         0,
+         opened("SW5000") + "\nSet Gateway Successful\n" + kWriteFailed + "\n" + kResetSent + "\n",
+         {pageWrite("sg0", "FF10", pageWith(kFailingSwitchPage, 12, "0A0000FE")), "sg0 " + kWatchdogReset}},
+        {"Ostrel get with -r",
+         {"-q", "-r", "-i", kFailingSwitch, "get", "avail"},
+         "",
+         0,
+         opened("SW5000") + "1) SW5000 (5000ABCD:00003333)  (10.0.0.10) \n" + kWriteFailed + "\n" +
+             kResetSent + "\n",
+         {"sg0 " + kChipReset}},
+        {"Quenza reset exp",
+         {"-q", "-y", "-i", kFailingQuenza, "reset", "exp"},
+         "",
+         24,
+         opened("QZRESET (Vellor_48)") + kWriteFailed + writing + failed + writing + "\n",
+         {"sg1 " + kChipReset}},
+        {"Quenza set with -w",
+         {"-q", "-y", "-w", "-i", kFailingQuenza, "set", "dhcp", "1"},
+         "",
+         24,
+         opened("QZRESET (Vellor_48)") + "\nDHCP status is enabled\n" + kWriteFailed + writing + "\n" +
+             failed + writing + "\n",
+         {pageWrite("sg1", "FF27", pageWith(kFailingQuenzaPage, 28, "01000000")), "sg1 " + kWatchdogReset}},
+    };
+    for (const Case& c : cases)
+        check(c);
+}
+
 // ---- log ----
 
 TEST_F(Morvane, LogHoldsTheCommandFromFrontEndToDevice) {

@@ -33,6 +33,9 @@ enum class FaultKind {
     ShortTransfer,  // only `argument` bytes cross; the driver reports the rest as residual
     ZeroTransfer,   // no byte crosses
     Length,         // the length field of the reply is replaced by `argument`
+    // Carried out, then answered CHECK CONDITION, ABORTED COMMAND: a chip that resets under its own reset
+    // command loses the answer.
+    ExecutedFailure,
 };
 
 struct Fault {

@@ -105,6 +105,7 @@ Fault parseFault(const Line& line) {
         {"short", {FaultKind::ShortTransfer, 1}},
         {"zero", {FaultKind::ZeroTransfer, 0}},
         {"length", {FaultKind::Length, 1}},
+        {"executed-failure", {FaultKind::ExecutedFailure, 0}},
     };
     const auto kind = kinds.find(line.arg(1));
     if (kind == kinds.end())

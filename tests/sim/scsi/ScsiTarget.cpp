@@ -391,6 +391,7 @@ static std::optional<ScsiReply> errorReply(const Fault& fault, const ScsiCommand
     case FaultKind::ShortTransfer:
     case FaultKind::ZeroTransfer:
     case FaultKind::Length:
+    case FaultKind::ExecutedFailure:
         return std::nullopt;
     }
     reply.resid = command.direction == DataDirection::ToDevice ? static_cast<uint32_t>(command.dataOut.size())
@@ -417,6 +418,8 @@ ScsiReply executeScsi(Device& device, const ScsiCommand& command) {
             limit = 0;
         else if (fault->kind == FaultKind::Length)
             patchLength(reply, command.cdb, fault->argument, dataModeOnly);
+        else if (fault->kind == FaultKind::ExecutedFailure)
+            reply = checkCondition(kSenseAbortedCommand, 0);
     }
     const bool dataIn =
         command.direction == DataDirection::FromDevice || command.direction == DataDirection::Both;

@@ -38,6 +38,7 @@ inline constexpr uint8_t kStatusCheckCondition = 0x02;
 inline constexpr uint8_t kStatusBusy = 0x08;
 inline constexpr uint8_t kSenseIllegalRequest = 0x05;
 inline constexpr uint8_t kSenseUnitAttention = 0x06;
+inline constexpr uint8_t kSenseAbortedCommand = 0x0B;
 
 // A READ BUFFER or WRITE BUFFER decoded by mode and buffer id.
 struct BufferCommand {

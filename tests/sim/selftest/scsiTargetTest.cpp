@@ -219,6 +219,22 @@ TEST_F(Target, FaultsStrikeMatchingCommandsAfterTheirSkipForTheirCount) {
     EXPECT_EQ(device().faults[0].struck, 2u);
 }
 
+// The reset is carried out, the answer says it failed; a command the device refuses keeps its own answer.
+TEST_F(Target, ExecutedFailureCarriesTheCommandOutAndAnswersAbortedCommand) {
+    load("device sg0 ostrel\n fault write-buffer:0xE9 executed-failure count=always\n"
+         " fault read-buffer:0xC2 executed-failure\n");
+    const Bytes chipReset{0x3B, 0x01, 0xE9, 0, 0, 0, 0, 0, 3, 0};
+    expectSense(write(chipReset, Bytes{0, 0, 0}), kSenseAbortedCommand, 0);
+    EXPECT_EQ(device().expander->chipResets(), 1u);
+    expectSense(write(chipReset, Bytes{2, 0, 0}), kSenseIllegalRequest, 0x26);
+    EXPECT_EQ(device().expander->chipResets(), 1u);
+    const ScsiReply read4 = read({0x3C, 0x01, 0xC2, 0xC0, 0x00, 0x00, 0x2C, 0x00, 0x04, 0x00}, 4);
+    expectSense(read4, kSenseAbortedCommand, 0);
+    EXPECT_TRUE(read4.dataIn.empty());
+    EXPECT_EQ(read4.resid, 4u);
+    EXPECT_EQ(device().faults[0].struck, 2u);
+}
+
 TEST_F(Target, LengthFaultsReplaceTheDeviceSuppliedLength) {
     load("device sg0 ostrel\n fault read-buffer:0xE6 length 0x1000\n fault inquiry:0x83 length 300\n"
          " fault read-buffer:0xE0 length 0xFFFFFF\n");
