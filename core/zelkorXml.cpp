@@ -9,6 +9,7 @@
 #include "config/xmlScratch.h"
 #include "config/xsdParser.h"
 #include "core/supportFiles.h"
+#include "core/zelkorCore.h"
 #include "core/zelkorInternal.h"
 
 #include <libxml/parser.h>
@@ -34,32 +35,18 @@ namespace {
 
 using namespace pageengine;
 
-constexpr const char* kModule = "zelkor";
-constexpr uint32_t kTypeEntry = ZELKOR_LOG_ENTRY | ZELKOR_LOG_CORE;
-constexpr uint32_t kTypeExit = ZELKOR_LOG_EXIT | ZELKOR_LOG_CORE;
-constexpr std::size_t kCommandLineLimit = 4096;
+using zelkorcore::kFailure;
+using zelkorcore::kInvalidArgument;
+using zelkorcore::kModule;
+using zelkorcore::kNoMemory;
+using zelkorcore::Trace;
 
-constexpr ZELKOR_STATUS kFailure = 1;
-constexpr ZELKOR_STATUS kInvalidArgument = 5;
-constexpr ZELKOR_STATUS kNoMemory = 6;
+constexpr std::size_t kCommandLineLimit = 4096;
 constexpr ZELKOR_STATUS kSchemaInvalid = 36;
 constexpr ZELKOR_STATUS kBadName = 40;
 constexpr ZELKOR_STATUS kParseFailed = 41;
 constexpr ZELKOR_STATUS kXmlNotFound = 60;
 constexpr ZELKOR_STATUS kXsdNotFound = 61;
-
-class Trace {
-  public:
-    explicit Trace(const char* function) : function_(function) {
-        zelkor_messageLog(kModule, function_, kTypeEntry, ZELKOR_LOG_INFO, 1, nullptr);
-    }
-    ~Trace() { zelkor_messageLog(kModule, function_, kTypeExit, ZELKOR_LOG_INFO, 1, nullptr); }
-    Trace(const Trace&) = delete;
-    Trace& operator=(const Trace&) = delete;
-
-  private:
-    const char* function_;
-};
 
 __attribute__((format(printf, 3, 4))) void logLine(const char* function, uint32_t level, const char* format, ...) {
     char text[1024] = {};
