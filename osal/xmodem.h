@@ -57,7 +57,8 @@ void xmodemCancel(SerialLine& line);
 // Sends size bytes; 0 when the receiver acknowledged every block and the end, else 1.
 ZELKOR_STATUS xFileTransByte(SerialLine& line, const ZELKOR_INSTANCE* handle, const uint8_t* data, uint32_t size);
 // Receives exactly size bytes into buffer (never more are stored) within xmodemReceiveAllowanceMs(size)
-// of line time; 0, 1 (given up: the sender was told with CAN CAN), or 3 when the sender cancelled.
+// of line time; 0, 1 (the line failed, or the receive was given up and the sender told so with CAN CAN),
+// or 3 when the sender cancelled.
 ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uint8_t* buffer, uint32_t size);
 
 #endif
