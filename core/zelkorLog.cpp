@@ -1,5 +1,6 @@
 // The library's one log file and its filtered line writer.
 #include "core/zelkor.h"
+#include "osal/osalFile.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -37,9 +38,9 @@ extern "C" ZELKOR_STATUS zelkor_initLogger(LOG_CONFIG* config) {
     char name[sizeof config->name + 1];
     std::memcpy(name, config->name, sizeof config->name);
     name[sizeof config->name] = '\0';
-    FILE* stream = nullptr;
-    if (name[0] != '\0')
-        stream = std::fopen(name, config->truncate == 1 ? "wbe" : "ae");
+    // Only a regular file becomes the log: a symbolic link, FIFO, directory or device under the name
+    // counts as a log that cannot be created, and is left as it was.
+    FILE* stream = osal_openRegularFileForWrite(name, config->truncate == 1);
     if (stream == nullptr) {
         std::fputs("ERROR: Log file creation failed.\n", stdout);
         std::fflush(stdout);

@@ -4,11 +4,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace {
 
 constexpr const char* kModule = "xmodem";
-constexpr uint32_t kJunkLimit = 100;     // consecutive bytes that start no block before giving up
+constexpr uint32_t kJunkLimit = 100;     // bytes that start no block, since the last block taken
 constexpr uint32_t kProgressEvery = 24;  // blocks per progress event
 
 __attribute__((format(printf, 4, 5))) void logLine(const ZELKOR_INSTANCE* handle, const char* function,
@@ -82,133 +83,194 @@ XmodemVerdict xmodemCheckBlock(const uint8_t* afterSoh) {
     return sum == afterSoh[2 + XMODEM_DATA_SIZE] ? XmodemVerdict::Good : XmodemVerdict::BadChecksum;
 }
 
-ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uint8_t* buffer, uint32_t size) {
-    constexpr const char* fn = "xFileRcveByte";
-    // The sender starts on our NAK; each NAK waits its time for the first byte.
-    int header = kSilence;
-    for (uint32_t i = 0; i < XMODEM_RETRIES && header == kSilence; ++i) {
-        if (!sendByte(line, XMODEM_NAK)) {
-            report(handle, fn, "\n\nERROR: Failed NAK transmission, to initiate data transfer");
-            return XMODEM_ERROR;
-        }
-        header = readReply(line, XMODEM_ANSWER_WAIT_MS);
-    }
-    if (header == kLineFailed)
-        return XMODEM_ERROR;
-    if (header == kSilence) {
-        logLine(handle, fn, ZELKOR_LOG_ERROR, "No data received from the sender **** FAILED ****");
-        return XMODEM_ERROR;
-    }
+namespace {
 
-    uint8_t expected = 1;
-    uint32_t accepted = 0; // blocks taken, not wrapped
-    uint32_t stored = 0;
-    bool invalidNumberSeen = false;
-    uint8_t invalidNumber = 0;
-    uint32_t junk = 0;
-    uint32_t silentNaks = 0;
-    uint32_t badBlocks = 0; // consecutive blocks refused
-    uint32_t repeats = 0;   // consecutive repeats of the block taken last
-    uint32_t surplus = 0;   // blocks taken after the size was filled
-    uint8_t rest[XMODEM_BLOCK_SIZE - 1];
-    for (;;) {
+// One receive. Every wait is cut to what is left of the receive's deadline on the line's clock; stray
+// bytes, damaged blocks, repeats and silent NAK rounds each count toward a limit that only a block taken
+// resets, so that a far end that never delivers data is given up, never followed for ever.
+class Receiver {
+  public:
+    Receiver(SerialLine& line, const ZELKOR_INSTANCE* handle, uint8_t* buffer, uint32_t size)
+        : line_(line), handle_(handle), buffer_(buffer), size_(size),
+          deadline_(line.nowMs() + xmodemReceiveAllowanceMs(size)) {}
+
+    ZELKOR_STATUS run() {
+        // The sender starts on our NAK; each NAK waits its time for the first byte.
+        int header = kSilence;
+        for (uint32_t i = 0; i < XMODEM_RETRIES && header == kSilence && !expired(); ++i) {
+            if (!sendByte(line_, XMODEM_NAK)) {
+                report(handle_, kFn, "\n\nERROR: Failed NAK transmission, to initiate data transfer");
+                return XMODEM_ERROR;
+            }
+            header = next(XMODEM_ANSWER_WAIT_MS);
+        }
         if (header == kLineFailed)
             return XMODEM_ERROR;
         if (header == kSilence) {
-            if (++silentNaks > XMODEM_RETRIES) {
-                xmodemCancel(line);
-                logLine(handle, fn, ZELKOR_LOG_ERROR, "Sender fell silent **** FAILED ****");
-                return XMODEM_ERROR;
-            }
-            if (!sendByte(line, XMODEM_NAK)) {
-                report(handle, fn, "\n\nERROR: Failed transmitting NAK in absence of data/EOT packet");
-                return XMODEM_ERROR;
-            }
-            header = readReply(line, XMODEM_ANSWER_WAIT_MS);
-            continue;
+            logLine(handle_, kFn, ZELKOR_LOG_ERROR, "No data received from the sender **** FAILED ****");
+            return XMODEM_ERROR;
         }
-        silentNaks = 0;
-        if (header == XMODEM_SOH) {
-            junk = 0;
-            uint32_t got = 0;
-            if (!line.read(rest, sizeof rest, got))
+        for (;;) {
+            if (header == kLineFailed)
                 return XMODEM_ERROR;
-            const bool whole = got == sizeof rest;
-            const XmodemVerdict verdict = whole ? xmodemCheckBlock(rest) : XmodemVerdict::BadChecksum;
-            if (verdict != XmodemVerdict::Good) {
-                // A short or damaged block: drop what is left of it and ask again.
-                line.dropInput();
-                if (++badBlocks > XMODEM_RETRIES) {
-                    xmodemCancel(line);
-                    logLine(handle, fn, ZELKOR_LOG_ERROR, "Too many invalid packets **** FAILED ****");
+            // The end and a cancel are taken as they come; anything else only within the deadline.
+            if (header != XMODEM_EOT && header != XMODEM_CAN && expired())
+                return timedOut();
+            if (header == kSilence) {
+                if (++silentNaks_ > XMODEM_RETRIES)
+                    return giveUp("Sender fell silent **** FAILED ****");
+                if (!sendByte(line_, XMODEM_NAK)) {
+                    report(handle_, kFn, "\n\nERROR: Failed transmitting NAK in absence of data/EOT packet");
                     return XMODEM_ERROR;
                 }
-                if (!sendByte(line, XMODEM_NAK)) {
-                    report(handle, fn, "\n\nERROR: Failed sending NAK for invalid CRC packet");
-                    return XMODEM_ERROR;
-                }
-            } else if (rest[0] == expected) {
-                badBlocks = 0;
-                repeats = 0;
-                if (stored < size) {
-                    const uint32_t n = std::min(XMODEM_DATA_SIZE, size - stored);
-                    std::memcpy(buffer + stored, &rest[2], n);
-                    stored += n;
-                } else if (++surplus > XMODEM_RETRIES) {
-                    // A sender that goes on past the data would hold the line for ever.
-                    xmodemCancel(line);
-                    logLine(handle, fn, ZELKOR_LOG_ERROR, "Sender goes on past %u bytes **** FAILED ****", size);
-                    return XMODEM_ERROR;
-                }
-                if (!sendByte(line, XMODEM_ACK)) {
-                    report(handle, fn, "\n\nERROR: Failed transmitting ACK for valid data packet");
-                    return XMODEM_ERROR;
-                }
-                ++expected;
-                ++accepted;
-                if ((accepted + 1) % kProgressEvery == 0)
-                    progress(handle);
-            } else if (accepted > 0 && rest[0] == static_cast<uint8_t>(expected - 1)) {
-                // Our ACK was lost: the block is stored already. A sender that never moves on is given up.
-                if (++repeats > XMODEM_RETRIES) {
-                    xmodemCancel(line);
-                    logLine(handle, fn, ZELKOR_LOG_ERROR, "Packet %x repeated without end **** FAILED ****",
-                            rest[0]);
-                    return XMODEM_ERROR;
-                }
-                invalidNumberSeen = true;
-                invalidNumber = rest[0];
-                if (!sendByte(line, XMODEM_ACK)) {
-                    report(handle, fn, "\n\nERROR: Failed transmitting ACK for valid data packet");
-                    return XMODEM_ERROR;
-                }
-            } else {
-                // Neither the next block nor a repeat: blocks were lost.
-                xmodemCancel(line);
-                logLine(handle, fn, ZELKOR_LOG_ERROR, "Invalid packet number found %x", rest[0]);
-                return XMODEM_ERROR;
+            } else if (header == XMODEM_SOH) {
+                if (const auto done = block())
+                    return *done;
+            } else if (header == XMODEM_EOT) {
+                return end();
+            } else if (header == XMODEM_CAN) {
+                if (!sendByte(line_, XMODEM_ACK))
+                    report(handle_, kFn, "\n\nERROR: Failed sending ACK for CAN packet");
+                return XMODEM_CANCELLED;
+            } else if (++strays_ > kJunkLimit) {
+                return giveUp("Too many bytes that start no packet **** FAILED ****");
             }
-        } else if (header == XMODEM_EOT) {
-            if (stored < size) {
-                xmodemCancel(line);
-                logLine(handle, fn, ZELKOR_LOG_ERROR, "Transfer ended after %u of %u bytes **** FAILED ****",
-                        stored, size);
-                return XMODEM_ERROR;
-            }
-            if (!sendByte(line, XMODEM_ACK)) {
-                report(handle, fn, "\n\nERROR: Failed sending ACK for valid EOT packet");
-                return XMODEM_ERROR;
-            }
-            if (invalidNumberSeen)
-                logLine(handle, fn, ZELKOR_LOG_ERROR, "Invalid packet number found %x", invalidNumber);
-            return XMODEM_SUCCESS;
-        } else if (header == XMODEM_CAN || ++junk > kJunkLimit) {
-            if (!sendByte(line, XMODEM_ACK))
-                report(handle, fn, "\n\nERROR: Failed sending ACK for CAN packet");
-            return XMODEM_CANCELLED;
+            header = next(XMODEM_ANSWER_WAIT_MS);
         }
-        header = readReply(line, XMODEM_ANSWER_WAIT_MS);
     }
+
+  private:
+    static constexpr const char* kFn = "xFileRcveByte";
+
+    bool expired() { return line_.nowMs() >= deadline_; }
+
+    // The next byte within the wait or what is left of the deadline, whichever is shorter.
+    int next(uint32_t milliseconds) {
+        const uint64_t now = line_.nowMs();
+        const uint64_t left = now < deadline_ ? deadline_ - now : 0;
+        return readReply(line_, static_cast<uint32_t>(std::min<uint64_t>(milliseconds, left)));
+    }
+
+    __attribute__((format(printf, 2, 3))) ZELKOR_STATUS giveUp(const char* format, ...) {
+        xmodemCancel(line_);
+        char text[256];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        logLine(handle_, kFn, ZELKOR_LOG_ERROR, "%s", text);
+        return XMODEM_ERROR;
+    }
+
+    ZELKOR_STATUS timedOut() {
+        return giveUp("Transfer of %u bytes not done in %llu ms **** FAILED ****", size_,
+                      static_cast<unsigned long long>(xmodemReceiveAllowanceMs(size_)));
+    }
+
+    // A block taken: the far end delivers, so the counts of what went wrong since start again.
+    void progressMade() {
+        silentNaks_ = 0;
+        strays_ = 0;
+        badBlocks_ = 0;
+        repeats_ = 0;
+    }
+
+    // The block after SOH; a result when the transfer ends with it.
+    std::optional<ZELKOR_STATUS> block() {
+        // Byte by byte, so that a sender that trickles its block cannot hold the line past the deadline.
+        uint32_t got = 0;
+        while (got < sizeof rest_) {
+            const int byte = next(XMODEM_BYTE_WAIT_MS);
+            if (byte == kLineFailed)
+                return XMODEM_ERROR;
+            if (byte == kSilence)
+                break;
+            rest_[got++] = static_cast<uint8_t>(byte);
+        }
+        if (got < sizeof rest_ && expired())
+            return timedOut();
+        const XmodemVerdict verdict = got == sizeof rest_ ? xmodemCheckBlock(rest_) : XmodemVerdict::BadChecksum;
+        if (verdict != XmodemVerdict::Good) {
+            // A short or damaged block: drop what is left of it and ask again.
+            line_.dropInput();
+            if (++badBlocks_ > XMODEM_RETRIES)
+                return giveUp("Too many invalid packets **** FAILED ****");
+            if (!sendByte(line_, XMODEM_NAK)) {
+                report(handle_, kFn, "\n\nERROR: Failed sending NAK for invalid CRC packet");
+                return XMODEM_ERROR;
+            }
+            return std::nullopt;
+        }
+        if (rest_[0] == expected_) {
+            progressMade();
+            if (stored_ < size_) {
+                const uint32_t n = std::min(XMODEM_DATA_SIZE, size_ - stored_);
+                std::memcpy(buffer_ + stored_, &rest_[2], n);
+                stored_ += n;
+            } else if (++surplus_ > XMODEM_RETRIES) {
+                // A sender that goes on past the data would hold the line for ever.
+                return giveUp("Sender goes on past the size **** FAILED ****");
+            }
+            if (!sendByte(line_, XMODEM_ACK)) {
+                report(handle_, kFn, "\n\nERROR: Failed transmitting ACK for valid data packet");
+                return XMODEM_ERROR;
+            }
+            ++expected_;
+            ++accepted_;
+            if ((accepted_ + 1) % kProgressEvery == 0)
+                progress(handle_);
+            return std::nullopt;
+        }
+        if (accepted_ > 0 && rest_[0] == static_cast<uint8_t>(expected_ - 1)) {
+            // Our ACK was lost: the block is stored already. A sender that never moves on is given up.
+            if (++repeats_ > XMODEM_RETRIES)
+                return giveUp("Packet repeated without end **** FAILED ****");
+            invalidNumberSeen_ = true;
+            invalidNumber_ = rest_[0];
+            if (!sendByte(line_, XMODEM_ACK)) {
+                report(handle_, kFn, "\n\nERROR: Failed transmitting ACK for valid data packet");
+                return XMODEM_ERROR;
+            }
+            return std::nullopt;
+        }
+        // Neither the next block nor a repeat: blocks were lost.
+        return giveUp("Invalid packet number found %x", rest_[0]);
+    }
+
+    ZELKOR_STATUS end() {
+        if (stored_ < size_)
+            return giveUp("Transfer ended after %u of %u bytes **** FAILED ****", stored_, size_);
+        if (!sendByte(line_, XMODEM_ACK)) {
+            report(handle_, kFn, "\n\nERROR: Failed sending ACK for valid EOT packet");
+            return XMODEM_ERROR;
+        }
+        if (invalidNumberSeen_)
+            logLine(handle_, kFn, ZELKOR_LOG_ERROR, "Invalid packet number found %x", invalidNumber_);
+        return XMODEM_SUCCESS;
+    }
+
+    SerialLine& line_;
+    const ZELKOR_INSTANCE* handle_;
+    uint8_t* buffer_;
+    const uint32_t size_;
+    const uint64_t deadline_;
+    uint8_t expected_ = 1;
+    uint32_t accepted_ = 0; // blocks taken, not wrapped
+    uint32_t stored_ = 0;
+    bool invalidNumberSeen_ = false;
+    uint8_t invalidNumber_ = 0;
+    uint32_t silentNaks_ = 0; // NAK rounds without a byte
+    uint32_t strays_ = 0;     // bytes that started no block
+    uint32_t badBlocks_ = 0;  // blocks refused
+    uint32_t repeats_ = 0;    // repeats of the block taken last
+    uint32_t surplus_ = 0;    // blocks taken after the size was filled
+    uint8_t rest_[XMODEM_BLOCK_SIZE - 1] = {};
+};
+
+} // namespace
+
+ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uint8_t* buffer, uint32_t size) {
+    return Receiver(line, handle, buffer, size).run();
 }
 
 ZELKOR_STATUS xFileTransByte(SerialLine& line, const ZELKOR_INSTANCE* handle, const uint8_t* data, uint32_t size) {

@@ -31,6 +31,15 @@ inline constexpr uint32_t XMODEM_ANSWER_WAIT_MS = 1000;  // one NAK's or one blo
 inline constexpr uint32_t XMODEM_START_WAIT_MS = 20000;  // the sender's wait for the receiver's start: two of a 10 s NAK interval
 inline constexpr uint32_t XMODEM_EOT_WAIT_MS = 2000;     // the answer to EOT (receivers wait 1 s of quiet)
 inline constexpr uint32_t XMODEM_RETRIES = 10;           // NAKs per wait, answers per block, EOTs
+inline constexpr uint32_t XMODEM_BYTE_WAIT_MS = 1000;    // between two bytes of one block
+
+// Line time a receive may take in all: ten NAK rounds for the start, as many per block and for the end.
+inline constexpr uint64_t XMODEM_RECEIVE_START_MS = uint64_t{XMODEM_RETRIES} * XMODEM_ANSWER_WAIT_MS;
+inline constexpr uint64_t XMODEM_RECEIVE_BLOCK_MS = uint64_t{XMODEM_RETRIES} * XMODEM_ANSWER_WAIT_MS;
+constexpr uint64_t xmodemReceiveAllowanceMs(uint32_t size) {
+    const uint64_t blocks = (uint64_t{size} + XMODEM_DATA_SIZE - 1) / XMODEM_DATA_SIZE;
+    return XMODEM_RECEIVE_START_MS + (blocks + 1) * XMODEM_RECEIVE_BLOCK_MS;
+}
 
 using XmodemBlock = std::array<uint8_t, XMODEM_BLOCK_SIZE>;
 
@@ -47,7 +56,9 @@ void xmodemCancel(SerialLine& line);
 
 // Sends size bytes; 0 when the receiver acknowledged every block and the end, else 1.
 ZELKOR_STATUS xFileTransByte(SerialLine& line, const ZELKOR_INSTANCE* handle, const uint8_t* data, uint32_t size);
-// Receives exactly size bytes into buffer (never more are stored); 0, 1, or 3 when the sender cancelled.
+// Receives exactly size bytes into buffer (never more are stored) within xmodemReceiveAllowanceMs(size)
+// of line time; 0, 1 (the line failed, or the receive was given up and the sender told so with CAN CAN),
+// or 3 when the sender cancelled.
 ZELKOR_STATUS xFileRcveByte(SerialLine& line, const ZELKOR_INSTANCE* handle, uint8_t* buffer, uint32_t size);
 
 #endif

@@ -347,6 +347,8 @@ TEST_P(CliTransferFaults, StatusAndAFollowingCommand) {
                                      ? cli_ful_operation(console.link(), 0xE1, 0, buffer.data(), 300)
                                      : cli_fdl_operation(console.link(), 0xE3, 0, data.data(), 300);
     EXPECT_EQ(status, c.status);
+    // No fault holds the line for longer than a transfer of its size may take, with its commands.
+    EXPECT_LE(console.line.nowMs(), xmodemReceiveAllowanceMs(300) + 10000);
     if (status == 0 && std::string(c.command) == "ful") {
         EXPECT_EQ(buffer, data);
     }
@@ -374,6 +376,10 @@ INSTANTIATE_TEST_SUITE_P(
                      ConsoleFault{.kind = ConsoleFaultKind::Xmodem, .xmodem = zsim::XmodemPeerFault::BadChecksum,
                                   .at = 2},
                      0},
+        // An upload whose far end answers NAKs with stray bytes and cut blocks is given up, not followed.
+        TransferCase{"strayBytes", "ful",
+                     ConsoleFault{.kind = ConsoleFaultKind::Xmodem, .xmodem = zsim::XmodemPeerFault::StrayAndCut},
+                     1},
         TransferCase{"droppedMidTransfer", "ful",
                      ConsoleFault{.kind = ConsoleFaultKind::Xmodem, .xmodem = zsim::XmodemPeerFault::DropLine, .at = 2},
                      1},

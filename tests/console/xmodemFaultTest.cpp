@@ -90,11 +90,42 @@ INSTANTIATE_TEST_SUITE_P(
         ReceiveCase{"block133", Fault::LongBlock, 2, 300, XMODEM_SUCCESS, false, 0, 2000},
         ReceiveCase{"cancel", Fault::CancelAt, 2, 300, XMODEM_CANCELLED, false, 1, 1000},
         ReceiveCase{"eotBeforeSize", Fault::EarlyEot, 3, 300, XMODEM_ERROR, true, 1, 1000},
-        ReceiveCase{"junk", Fault::Junk, 2, 300, XMODEM_CANCELLED, false, 1, 1000},
+        // A burst of bytes that start no block is given up, not taken for the sender's cancel.
+        ReceiveCase{"junk", Fault::Junk, 2, 300, XMODEM_ERROR, true, 1, 1000},
+        // A far end that answers one NAK in ten with a stray byte, and the same with a cut block after
+        // every 99 stray bytes: given up within the receive's allowance, not followed for hours.
+        ReceiveCase{"strayOnNak", Fault::StrayOnNak, 1, 1, XMODEM_ERROR, true, 0, xmodemReceiveAllowanceMs(1)},
+        ReceiveCase{"strayAndCut", Fault::StrayAndCut, 1, 16, XMODEM_ERROR, true, 0,
+                    xmodemReceiveAllowanceMs(16)},
         // Ten NAKs per silent wait between blocks, then failure.
         ReceiveCase{"stall", Fault::StallAt, 2, 300, XMODEM_ERROR, true, 11, 11000},
         ReceiveCase{"lineDropped", Fault::DropLine, 2, 300, XMODEM_ERROR, false, 0, 11000}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The deadline follows from the size: ten NAK rounds to start, as many per block and for the end.
+TEST(XmodemReceive, AllowanceFollowsTheSize) {
+    EXPECT_EQ(xmodemReceiveAllowanceMs(1), 30000u);
+    EXPECT_EQ(xmodemReceiveAllowanceMs(128), 30000u);
+    EXPECT_EQ(xmodemReceiveAllowanceMs(129), 40000u);
+    EXPECT_EQ(xmodemReceiveAllowanceMs(65536), 10000u + 513u * 10000u);
+}
+
+// A sender that trickles its blocks a byte at a time, too slow for the deadline, is given up at the
+// deadline: not before it, not after it.
+TEST(XmodemReceive, SlowSenderIsCutOffAtTheDeadline) {
+    for (const uint32_t size : {1u, 300u}) {
+        SCOPED_TRACE(size);
+        const std::vector<uint8_t> data = pattern(size);
+        XmodemPeer peer(XmodemPeer::Role::Sender, data, Fault::Dribble);
+        VirtualLine line(peer);
+        std::vector<uint8_t> buffer(size + kGuardBytes, kGuard);
+        EXPECT_EQ(xFileRcveByte(line, nullptr, buffer.data(), size), XMODEM_ERROR);
+        EXPECT_EQ(line.nowMs(), xmodemReceiveAllowanceMs(size));
+        EXPECT_TRUE(endsWithCancel(line.written()));
+        EXPECT_GE(peer.stats().cansReceived, 1u); // the sender was told
+        EXPECT_TRUE(std::all_of(buffer.begin() + size, buffer.end(), [](uint8_t b) { return b == kGuard; }));
+    }
+}
 
 // Every size a transfer can end on stores exactly its bytes.
 TEST(XmodemReceive, SizesStoreExactlyTheirBytes) {

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <ctime>
 #include <regex>
 
@@ -416,6 +420,32 @@ TEST_F(CliTest, LogThatCannotBeCreated) {
         EXPECT_EQ(r.status, kInvalidInputExit) << name;
     }
     EXPECT_TRUE(dirEmpty());
+}
+
+// A name that stands for anything but a regular file is a log that cannot be created: the run ends as
+// after any failed log creation, and nothing is written through the name.
+TEST_F(CliTest, LogNameThatIsNoRegularFile) {
+    const std::string original = "root:x:0:0:root:/root:/bin/sh\n";
+    testsupport::writeFile(file("passwd"), original);
+    std::filesystem::create_symlink(file("passwd"), file("link.log"));
+    std::filesystem::create_symlink(file("absent"), file("dangling.log"));
+    std::filesystem::create_directory(file("dir.log"));
+    ASSERT_EQ(::mkfifo(file("fifo.log").c_str(), 0600), 0);
+    // A reader on the FIFO, so that a run that opened it for writing would write instead of waiting.
+    const int reader = ::open(file("fifo.log").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    for (const char* name : {"link.log", "dangling.log", "dir.log", "fifo.log", "/dev/full"}) {
+        const ProcessResult r = run({"-q", "-l", name, "-i", kAddress, "get", "ipconfig"});
+        EXPECT_EQ(r.out, "ERROR: Log file creation failed.\n" + kInvalidOption) << name;
+        EXPECT_EQ(r.status, kInvalidInputExit) << name;
+    }
+    char byte = 0;
+    EXPECT_EQ(::read(reader, &byte, 1), 0); // no writer ever held it
+    ::close(reader);
+    EXPECT_EQ(testsupport::readFile(file("passwd")), original);
+    EXPECT_TRUE(std::filesystem::is_symlink(file("link.log")));
+    EXPECT_FALSE(std::filesystem::exists(file("absent")));
+    EXPECT_TRUE(std::filesystem::is_empty(file("dir.log")));
 }
 
 TEST_F(CliTest, ArgumentOfMoreThan499CharactersRefusesTheLog) {

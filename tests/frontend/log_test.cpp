@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <ctime>
+#include <functional>
 #include <regex>
 
 namespace {
@@ -169,6 +174,107 @@ TEST_F(LogTest, OpenFailures) {
     EXPECT_EQ(zelkor_initLogger(&missingDir), 59u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Log file creation failed.\n");
     EXPECT_EQ(zelkor_closeLogger(), 1u); // nothing was opened
+}
+
+// Names under which something other than a regular file stands are refused as logs that cannot be
+// created: nothing is written through them and what they name stays as it was.
+TEST_F(LogTest, OnlyARegularFileBecomesTheLog) {
+    const std::filesystem::path target = dir_ / "target.txt";
+    const std::string original = "root:x:0:0:root:/root:/bin/sh\n";
+    struct Case {
+        const char* label;
+        std::function<std::filesystem::path()> make; // plants the name, returns it
+    };
+    const Case cases[] = {
+        {"symbolic link to a file",
+         [&] {
+             std::filesystem::create_symlink(target, dir_ / "link.log");
+             return dir_ / "link.log";
+         }},
+        {"dangling symbolic link",
+         [&] {
+             std::filesystem::create_symlink(dir_ / "absent.txt", dir_ / "dangling.log");
+             return dir_ / "dangling.log";
+         }},
+        {"directory",
+         [&] {
+             std::filesystem::create_directory(dir_ / "dir.log");
+             return dir_ / "dir.log";
+         }},
+        {"device", [] { return std::filesystem::path("/dev/full"); }},
+    };
+    for (const Case& c : cases) {
+        for (const uint8_t truncate : {uint8_t{1}, uint8_t{0}}) {
+            SCOPED_TRACE(std::string(c.label) + (truncate == 1 ? ", truncate" : ", append"));
+            testsupport::writeFile(target, original);
+            const std::filesystem::path name = c.make();
+            LOG_CONFIG config = configFor(name, truncate);
+            testing::internal::CaptureStdout();
+            EXPECT_EQ(zelkor_initLogger(&config), 59u);
+            EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Log file creation failed.\n");
+            EXPECT_EQ(zelkor_closeLogger(), 1u); // nothing was opened
+            EXPECT_EQ(testsupport::readFile(target), original);
+            EXPECT_FALSE(std::filesystem::exists(dir_ / "absent.txt"));
+            if (name.parent_path() == dir_.path())
+                std::filesystem::remove_all(name);
+        }
+    }
+}
+
+// A FIFO is refused whether or not a reader holds it open: nothing reaches the reader, and without one the
+// open does not wait (a child process, so that a waiting open fails the test instead of hanging it).
+TEST_F(LogTest, FifoIsRefusedWithoutWaiting) {
+    const std::filesystem::path fifo = dir_ / "fifo.log";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    LOG_CONFIG config = configFor(fifo, 1);
+    EXPECT_EXIT(
+        {
+            ::alarm(10);
+            if (std::freopen("/dev/null", "w", stdout) == nullptr)
+                std::_Exit(1);
+            std::_Exit(static_cast<int>(zelkor_initLogger(&config)));
+        },
+        ::testing::ExitedWithCode(59), "");
+
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    for (const uint8_t truncate : {uint8_t{1}, uint8_t{0}}) {
+        config.truncate = truncate;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(zelkor_initLogger(&config), 59u);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Log file creation failed.\n");
+        zelkor_messageLog(nullptr, nullptr, 4, 1, 0, "nothing");
+    }
+    char byte = 0;
+    EXPECT_EQ(::read(reader, &byte, 1), 0); // no writer ever held it: end of file, no data
+    ::close(reader);
+    EXPECT_EQ(zelkor_closeLogger(), 1u);
+}
+
+// A new log is created with the usual permissions; its descriptor is not inherited by programs the
+// process starts, and writes to it block as any regular file's do.
+TEST_F(LogTest, NewLogPermissionsAndDescriptorFlags) {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    for (const uint8_t truncate : {uint8_t{1}, uint8_t{0}}) {
+        LOG_CONFIG config = configFor(path_, truncate);
+        ASSERT_EQ(zelkor_initLogger(&config), 0u);
+        struct stat status {};
+        ASSERT_EQ(::stat(path_.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
+        int found = -1;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            if (std::filesystem::read_symlink(entry.path(), error) == path_)
+                found = std::stoi(entry.path().filename().string());
+        }
+        ASSERT_GE(found, 0);
+        EXPECT_NE(::fcntl(found, F_GETFD) & FD_CLOEXEC, 0);
+        const int flags = ::fcntl(found, F_GETFL);
+        EXPECT_EQ(flags & O_NONBLOCK, 0);
+        EXPECT_EQ((flags & O_APPEND) != 0, truncate == 0);
+        EXPECT_EQ(zelkor_closeLogger(), 0u);
+    }
 }
 
 TEST_F(LogTest, FailedOpenKeepsTheOpenLog) {

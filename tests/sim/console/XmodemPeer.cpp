@@ -12,6 +12,10 @@ constexpr size_t kBlock = 132;
 constexpr uint64_t kCharTimeout = 1000;  // within a block, and between blocks before a NAK
 constexpr uint64_t kAnswerTimeout = 10000;
 constexpr uint32_t kRetries = 10;
+constexpr uint64_t kDribbleMs = 900;   // between the bytes of a dribbled block
+constexpr uint8_t kStray = 0x55;       // a byte that starts no block
+constexpr uint32_t kStrayEvery = 10;   // NAKs per stray byte
+constexpr uint32_t kStraysPerCut = 99; // stray bytes per cut block
 
 } // namespace
 
@@ -125,8 +129,34 @@ void XmodemPeer::sendBlock(uint64_t now) {
     if (faultAt(XmodemPeerFault::LongBlock, block_))
         block.push_back(0x55);
     note("xmodem out block " + std::to_string(block[1]) + " len=" + std::to_string(block.size()));
-    output_.insert(output_.end(), block.begin(), block.end());
     ++stats_.blocksSent;
+    if (fault_ == XmodemPeerFault::Dribble) {
+        // The first byte now, the others one by one; the answer is awaited after the last.
+        emit(block[0]);
+        paced_.assign(block.begin() + 1, block.end());
+        pacedAt_ = now + kDribbleMs;
+        deadline_ = now + paced_.size() * kDribbleMs + kAnswerTimeout;
+        return;
+    }
+    output_.insert(output_.end(), block.begin(), block.end());
+}
+
+void XmodemPeer::strayAnswer() {
+    if (++naksSeen_ % kStrayEvery != 0)
+        return;
+    emit(kStray);
+    ++straysSent_;
+    if (fault_ == XmodemPeerFault::StrayAndCut && straysSent_ % kStraysPerCut == 0) {
+        note("xmodem out cut block");
+        for (const uint8_t byte : {SOH, uint8_t{1}, uint8_t{0xFE}, uint8_t{0x00}})
+            emit(byte);
+    }
+}
+
+std::optional<uint64_t> XmodemPeer::nextDeadline() const {
+    if (!paced_.empty() && !done())
+        return deadline_ ? std::min(*deadline_, pacedAt_) : pacedAt_;
+    return deadline_;
 }
 
 void XmodemPeer::senderByte(uint8_t byte, uint64_t now) {
@@ -138,6 +168,18 @@ void XmodemPeer::senderByte(uint8_t byte, uint64_t now) {
         ++stats_.acksReceived;
     else if (byte == CAN)
         ++stats_.cansReceived;
+    if (fault_ == XmodemPeerFault::StrayOnNak || fault_ == XmodemPeerFault::StrayAndCut) {
+        if (byte == CAN) {
+            note("xmodem in CAN");
+            gaveUp_ = true;
+        } else if (byte == NAK) {
+            strayAnswer();
+        }
+        return;
+    }
+    // A NAK or ACK in the middle of a dribbled block calls the rest of it off.
+    if (byte == NAK || byte == ACK || byte == CAN)
+        paced_.clear();
     if (!started_) {
         if (byte == NAK) {
             started_ = true;
@@ -275,6 +317,11 @@ void XmodemPeer::finishBlock(uint64_t now) {
 }
 
 void XmodemPeer::onTime(uint64_t now) {
+    if (!paced_.empty() && !done() && now >= pacedAt_) {
+        emit(paced_.front());
+        paced_.erase(paced_.begin());
+        pacedAt_ = now + kDribbleMs;
+    }
     if (!deadline_ || now < *deadline_)
         return;
     deadline_.reset();

@@ -29,6 +29,9 @@ enum class XmodemPeerFault {
     EarlyEot,     // EOT in place of block `at`
     Junk,         // a stream of bytes that start no block in place of block `at`
     StallAt,      // falls silent in place of block `at`
+    StrayOnNak,   // never sends a block: answers every tenth NAK with one byte that starts none
+    StrayAndCut,  // the same, and after every 99 such bytes a block cut after SOH and three bytes
+    Dribble,      // sends every block one byte at a time, 900 ms apart
     // Receiver faults (the host sends).
     NoStart,      // never asks for the first block
     QuitAtStart,  // answers the start with 'q'
@@ -70,7 +73,7 @@ class XmodemPeer : public LineEndpoint {
     // Time has reached now.
     void onTime(uint64_t now) override;
     // When the peer next wants onTime, if ever.
-    std::optional<uint64_t> nextDeadline() const override { return deadline_; }
+    std::optional<uint64_t> nextDeadline() const override;
 
     // Bytes for the host, taken by the line.
     std::vector<uint8_t>& output() override { return output_; }
@@ -88,6 +91,7 @@ class XmodemPeer : public LineEndpoint {
     void receiverByte(uint8_t byte, uint64_t now);
     void finishBlock(uint64_t now);
     void emit(uint8_t byte) { output_.push_back(byte); }
+    void strayAnswer();
     void note(const std::string& frame) { frames_.push_back(frame); }
     bool faultAt(XmodemPeerFault fault, uint32_t block);
 
@@ -107,6 +111,10 @@ class XmodemPeer : public LineEndpoint {
     uint32_t block_ = 1;       // block to send, counted from 1 without wrapping
     bool eotPhase_ = false;
     bool repeatPending_ = false;
+    uint32_t naksSeen_ = 0;        // for the stray faults
+    uint32_t straysSent_ = 0;
+    std::vector<uint8_t> paced_;   // the rest of a dribbled block
+    uint64_t pacedAt_ = 0;         // when its next byte goes out
 
     // Receiver state.
     std::vector<uint8_t> incoming_; // the block being collected, SOH included
