@@ -31,7 +31,7 @@ inline constexpr uint32_t XMODEM_ANSWER_WAIT_MS = 1000;  // one NAK's or one blo
 inline constexpr uint32_t XMODEM_START_WAIT_MS = 20000;  // the sender's wait for the receiver's start: two of a 10 s NAK interval
 inline constexpr uint32_t XMODEM_EOT_WAIT_MS = 2000;     // the answer to EOT (receivers wait 1 s of quiet)
 inline constexpr uint32_t XMODEM_RETRIES = 10;           // NAKs per wait, answers per block, EOTs
-inline constexpr uint32_t XMODEM_BYTE_WAIT_MS = 1000;    // between two bytes of one block
+inline constexpr uint32_t XMODEM_BYTE_WAIT_MS = 300;     // between two bytes of one block: the line's longest silence
 
 // Line time a receive may take in all: ten NAK rounds for the start, as many per block and for the end.
 inline constexpr uint64_t XMODEM_RECEIVE_START_MS = uint64_t{XMODEM_RETRIES} * XMODEM_ANSWER_WAIT_MS;

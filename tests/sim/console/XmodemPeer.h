@@ -31,7 +31,7 @@ enum class XmodemPeerFault {
     StallAt,      // falls silent in place of block `at`
     StrayOnNak,   // never sends a block: answers every tenth NAK with one byte that starts none
     StrayAndCut,  // the same, and after every 99 such bytes a block cut after SOH and three bytes
-    Dribble,      // sends every block one byte at a time, 900 ms apart
+    Dribble,      // sends every block one byte at a time, 250 ms apart
     // Receiver faults (the host sends).
     NoStart,      // never asks for the first block
     QuitAtStart,  // answers the start with 'q'
