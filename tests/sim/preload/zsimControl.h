@@ -30,7 +30,7 @@ int zsim_serialLineFrame(unsigned long long device, int* dataBits, int* parity, 
  * (freed by the caller). */
 char* zsim_serialLineRecord(void);
 void zsim_serialLineClearRecord(void);
-/* Called with the descriptor before every tcsetattr on a terminal (null: none). */
+/* Called with the descriptor before every tcsetattr and every tcflush on a terminal (null: none). */
 void zsim_serialSetLineChangeHook(void (*hook)(int));
 /* Opens of this exact path fail with EACCES from now on (null: none). */
 void zsim_serialDenyOpen(const char* path);

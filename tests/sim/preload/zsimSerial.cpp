@@ -33,7 +33,8 @@ struct SerialWorld {
 };
 
 // Called before a line setting changes, so that a simulated far end takes the bytes already written at
-// the setting they were written with.
+// the setting they were written with; and before a queue is flushed, so that the flush finds every byte
+// written already taken and every answer to them already sent, however late the far end's thread runs.
 void (*sLineChangeHook)(int) = nullptr;
 
 SerialWorld& serialWorld() {
@@ -42,6 +43,7 @@ SerialWorld& serialWorld() {
 }
 
 using TcsetattrFunction = int (*)(int, int, const struct termios*);
+using TcflushFunction = int (*)(int, int);
 using FstatFunction = int (*)(int, struct stat*);
 
 TcsetattrFunction realTcsetattr() {
@@ -53,6 +55,13 @@ FstatFunction realFstat() {
     static auto function = reinterpret_cast<FstatFunction>(dlsym(RTLD_NEXT, "fstat"));
     return function;
 }
+
+TcflushFunction realTcflush() {
+    static auto function = reinterpret_cast<TcflushFunction>(dlsym(RTLD_NEXT, "tcflush"));
+    return function;
+}
+
+bool isTerminal(int fd, struct stat* st) { return realFstat()(fd, st) == 0 && S_ISCHR(st->st_mode); }
 
 int bitsOf(tcflag_t cflag) {
     switch (cflag & CSIZE) {
@@ -89,7 +98,7 @@ ZSIM_EXPORT int tcsetattr(int fd, int action, const struct termios* attributes) 
     if (attributes == nullptr)
         return realTcsetattr()(fd, action, attributes);
     struct stat st {};
-    if (realFstat()(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+    if (!isTerminal(fd, &st))
         return realTcsetattr()(fd, action, attributes);
     const unsigned long long device = st.st_rdev;
     if (sLineChangeHook != nullptr)
@@ -117,6 +126,16 @@ ZSIM_EXPORT int tcsetattr(int fd, int action, const struct termios* attributes) 
                     " vtime=" + std::to_string(attributes->c_cc[VTIME]) + "\n";
     }
     return result;
+}
+
+// A flush of unsent output would otherwise discard whatever part of the last frame the far end had not
+// read yet, and a flush of unread input miss an answer still on its way: how much depends on when the far
+// end's thread ran.
+ZSIM_EXPORT int tcflush(int fd, int queue) {
+    struct stat st {};
+    if (sLineChangeHook != nullptr && isTerminal(fd, &st))
+        sLineChangeHook(fd);
+    return realTcflush()(fd, queue);
 }
 
 ZSIM_EXPORT int zsim_serialLineFrame(unsigned long long device, int* dataBits, int* parity, int* stopBits) {

@@ -25,12 +25,17 @@ constexpr uint32_t kOstrelMisc = 0x40900018;
 constexpr uint32_t kOstrelBaudSelect = 0x7U << 11;
 constexpr uint32_t kOstrelBootFromRam = 8;
 constexpr uint32_t kQuenzaBootFromRam = 0;
+// The longest block read a bootstrap serves; it ignores a longer one. The length is the host's word, and
+// a frame torn or shifted on the line can carry any length at all.
+constexpr uint32_t kMaxBlockRead = 4096;
 
 std::atomic<SerialExpander*> sActive{nullptr};
 
 using HookSetter = void (*)(void (*)(int));
 
-// Before the host changes its line setting, the expander takes what was written at the old one.
+// Before the host changes its line setting, the expander takes what was written at the old one; before
+// the host flushes a queue, it takes what was written and sends its answers, so that a flush of output
+// discards nothing already written and a flush of input every answer so far, whenever this thread runs.
 void settleBeforeLineChange(int) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < end) {
@@ -466,6 +471,8 @@ struct SerialExpander::Impl {
         const uint32_t count = le(frame, 7);
         record("rB", address);
         frame.clear();
+        if (count > kMaxBlockRead)
+            return;
         std::vector<uint8_t> data;
         model.readMemory(address, count, data);
         data.resize(count, 0);
@@ -533,6 +540,10 @@ struct SerialExpander::Impl {
         case 0x0E: answer.push_back(readByte(address)); answer.insert(answer.end(), status.begin(), status.end()); break;
         case 0x05: {
             const uint32_t count = le(frame, 7);
+            if (count > kMaxBlockRead) {
+                frame.clear();
+                return;
+            }
             std::vector<uint8_t> data;
             model.readMemory(address, count, data);
             data.resize(count, 0);
